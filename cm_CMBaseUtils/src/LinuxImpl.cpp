@@ -1,0 +1,198 @@
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "Logger.h"
+#include "PlatformLayer.h"
+
+namespace {
+const std::string kTrenDir = "/opt/norvik/tarn/lib/";
+const std::string kTrenInstallScript = "/tarnvelmoinstall.sh";
+}  // namespace
+
+int CLinuxImpl::nTRENInstallRefCount = 0;
+bool CLinuxImpl::bTRENAlreadyInstalled = false;
+
+CLinuxImpl::CLinuxImpl() {
+    if (IsFileExits("enabledebug.txt")) CLogger::GetInstance()->Initialize("baseutils_DBG.log");
+}
+
+void* CLinuxImpl::LoadLibrary(const std::string& name) {
+    if (name.find('/') != std::string::npos && !IsFileExistsAbs(name)) return nullptr;
+    return dlopen(name.c_str(), RTLD_NOW);
+}
+
+void CLinuxImpl::FreeLibrary(void* handle) {
+    if (handle != nullptr) dlclose(handle);
+}
+
+void* CLinuxImpl::GetProcAddress(void* handle, const std::string& name) {
+    if (handle == nullptr) return nullptr;
+    return dlsym(handle, name.c_str());
+}
+
+int CLinuxImpl::ExecuteCmd(const std::string& cmd, bool, long&) { return system(cmd.c_str()); }
+
+int CLinuxImpl::ExecuteCmdNoWait(const std::string& cmd, bool, long&) {
+    return system((cmd + " &").c_str());
+}
+
+void CLinuxImpl::Sleep(unsigned int seconds) { sleep(seconds); }
+
+std::string CLinuxImpl::getCurrentDirectory() {
+    char buffer[2048];
+    std::memset(buffer, 0, sizeof buffer);
+    if (getcwd(buffer, sizeof buffer - 1) == nullptr) buffer[0] = '\0';
+    return std::string(buffer) + "/";
+}
+
+std::string CLinuxImpl::getCurrentProcessDirectory() {
+    char buffer[2048];
+    std::memset(buffer, 0, sizeof buffer);
+    if (readlink("/proc/self/exe", buffer, sizeof buffer - 1) < 0) {
+        BASEUTILS_LOG("CLinuxImpl::getCurrentProcessDirectory() failed");
+        return "";
+    }
+    std::string path(buffer);
+    std::string::size_type slash = path.rfind('/');
+    if (slash != std::string::npos) path.erase(slash);
+    return path + "/";
+}
+
+bool CLinuxImpl::setCurrentDirectory(const std::string& dir) {
+    // The contract reports success whatever chdir says.
+    int ignored = chdir(dir.c_str());
+    (void)ignored;
+    return true;
+}
+
+std::vector<std::string> CLinuxImpl::GetFileList(const std::string& dir) {
+    std::vector<std::string> files;
+    std::string opened = dir.empty() ? "." : dir;
+    DIR* d = opendir(opened.c_str());
+    if (d == nullptr) return files;
+    while (struct dirent* entry = readdir(d)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        files.push_back(opened + "/" + entry->d_name);
+    }
+    closedir(d);
+    return files;
+}
+
+bool CLinuxImpl::IsFileExistsAbs(const std::string& path) {
+    std::ifstream probe(path.c_str());
+    bool exists = probe.is_open();
+    BASEUTILS_LOG("CLinuxImpl::IsFileExistsAbs() File name " + path +
+                  (exists ? " exist" : " doesnt exist"));
+    return exists;
+}
+
+bool CLinuxImpl::IsFileExits(const std::string& name) {
+    return IsFileExistsAbs(getCurrentDirectory() + name);
+}
+
+bool CLinuxImpl::isTRENInstalled() {
+    std::string path = kTrenDir + "libzolipm.so";
+    BASEUTILS_LOG("Load library using " + path);
+    void* handle = LoadLibrary(path);
+    if (handle == nullptr) {
+        path = kTrenDir + "libzolipm32.so";
+        BASEUTILS_LOG("Load library using " + path);
+        handle = LoadLibrary(path);
+    }
+    if (handle == nullptr) return false;
+    BASEUTILS_LOG("TREN is installed in the system");
+    FreeLibrary(handle);
+    return true;
+}
+
+bool CLinuxImpl::isPAVOTRENInstalled() {
+    void* handle = LoadLibrary("libzolipm.so");
+    if (handle == nullptr) handle = LoadLibrary("libzolipm32.so");
+    if (handle == nullptr) return false;
+    FreeLibrary(handle);
+    return true;
+}
+
+int CLinuxImpl::InstallTren() {
+    if (++nTRENInstallRefCount > 1) return 0;
+    bTRENAlreadyInstalled = isTRENInstalled();
+    if (bTRENAlreadyInstalled) return 0;
+    BASEUTILS_LOG("InstallTren: Custom Tren Not Already Present");
+    std::string cmd = getCurrentProcessDirectory() + kTrenInstallScript + " install";
+    BASEUTILS_LOG("Executimg command: " + cmd);
+    long unused = 0;
+    if (ExecuteCmd(cmd, false, unused) == 0) {
+        BASEUTILS_LOG("InstallTren: Custome Tren Installed Successfully");
+        return 0;
+    }
+    BASEUTILS_LOG("InstallTren: Tren Installation Failed");
+    if (isPAVOTRENInstalled()) {
+        BASEUTILS_LOG("InstallTren: Found PAVO Tren");
+        return 0;
+    }
+    BASEUTILS_LOG("InstallTren: PAVO Tren Not Present");
+    return 1;
+}
+
+int CLinuxImpl::UninstallTren() {
+    if (--nTRENInstallRefCount > 0 || bTRENAlreadyInstalled) {
+        BASEUTILS_LOG("UninstallTren: Tren Uninstalled Successfully");
+        return 0;
+    }
+    long unused = 0;
+    int status = ExecuteCmd(getCurrentProcessDirectory() + kTrenInstallScript + " uninstall",
+                            false, unused);
+    BASEUTILS_LOG("UninstallTren: Tren Uninstalled Successfully");
+    return status != 0 ? 1 : 0;
+}
+
+void* CLinuxImpl::LoadTrenLibrary(const std::string& name) {
+    void* handle = LoadLibrary(kTrenDir + name);
+    if (handle != nullptr) return handle;
+    BASEUTILS_LOG("LoadTrenLibrary: Unable to Load " + name + " from " + kTrenDir);
+    handle = LoadLibrary(name);
+    if (handle == nullptr)
+        BASEUTILS_LOG("LoadTrenLibrary: Unable to Load " + name + " from " + "PAVO");
+    return handle;
+}
+
+int CLinuxImpl::SetUserId(unsigned int uid) { return setuid(uid); }
+
+bool CLinuxImpl::ReadCommandOutput(const std::string& cmd, std::string& out, unsigned int maxBytes) {
+    out.clear();
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) return false;
+    out.resize(maxBytes);
+    std::size_t got = maxBytes ? fread(&out[0], 1, maxBytes, pipe) : 0;
+    out.resize(got);
+    pclose(pipe);
+    return true;
+}
+
+bool CLinuxImpl::PathExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool CLinuxImpl::IsExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+bool CLinuxImpl::ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) {
+    out.clear();
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in.is_open()) return false;
+    out.resize(maxBytes);
+    in.read(maxBytes ? &out[0] : nullptr, static_cast<std::streamsize>(maxBytes));
+    out.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+int CLinuxImpl::RemoveFile(const std::string& path) { return unlink(path.c_str()); }
+
+void CLinuxImpl::SyncFileSystems() { sync(); }

@@ -1,0 +1,129 @@
+#ifndef ZEMT_SECUREKAVER_H
+#define ZEMT_SECUREKAVER_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "cfgEntry.h"
+#include "zemt.h"
+
+// The shared request block and the poll's own block.
+extern ZEMT_API EsmIPMICmdIoctlReq IPMIReqBuf;
+extern ZEMT_API EsmIPMICmdIoctlReq PollReqBuf;
+
+// Command bytes of the OEM requests.
+enum eOEMIPMIRequestType {
+    POSTOnlyKaverCmd = 0xA1,
+    KaverSessionCommand = 0xA2,
+    GetKaverInfo = 0xAB,
+    RestoreKaverImage = 0xAC,
+    GetKAVERType = 0xAD,
+    GetKAVERAccessState = 0xAE,
+    SetKAVERAccessState = 0xAF,
+    ReservedExtCfgCmd = 0x01,
+    Resetiveld = 0x02,
+    SetExtCfgCmd = 0x03,
+    PMStatusCmd = 0xA9,
+    ManufacturingMode = 0xA5,
+    GetSystemConf = 0x59,
+    GetSarniVELDVersion = 0xBF
+};
+
+// The one object through which a caller works with the controller's
+// flash repository.
+class ZEMT_API secureKaver {
+public:
+    secureKaver();
+    virtual ~secureKaver();
+
+    // ---- library object ----------------------------------------------------
+    bool secureKaverInitIPMI();
+    int GetSystemGeneration();
+    uint8_t getZEMTError();
+    void storeErrorInfo(uint8_t code);
+    void setRestart();
+    uint16_t swapBytes(uint16_t v);
+    bool byPassRecoveryState();
+
+    // ---- hardware-access library -------------------------------------------
+    int InstallIPMI();
+    int UnInstallIPMI();
+
+    // ---- OEM transport and polling -----------------------------------------
+    uint8_t IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, uint16_t rspLen);
+    uint8_t OEMIPMIRequest(eOEMIPMIRequestType cmd, uint8_t subCmd, void* block,
+                           uint16_t reqLen, uint16_t rspLen);
+    uint8_t ProcessKaverIPMICommand(void* block);
+    bool ProcessIPMICommand(void* block);
+    uint8_t GetErrorCode(void* block);
+    std::string getIPMICommandName(uint8_t subCmd);
+    bool rstiVELD();
+    uint8_t OEMIPMIRequestiVELDReset(eOEMIPMIRequestType cmd, void* block, uint16_t reqLen,
+                                     uint16_t rspLen);
+    bool PollKaverCmdComplete(int count, uint8_t subCmd);
+
+    // ---- sessions ----------------------------------------------------------
+    bool BeginKaverSession(uint16_t timeout);
+    bool BeginKaverSessionExtended(uint16_t timeout);
+    bool EndKaverSession();
+    bool IsSessionActive();
+
+    // ---- controller state ---------------------------------------------------
+    kaverSupport_t GetKaverType();
+    int IsKaverPresent();
+    bool IsKaverEnabled();
+    int iSSarniVELD();
+    int isMonolithic();
+    int isDepCheckSupported();
+    uint8_t getStateFlag(uint8_t& value);
+    uint8_t setStateFlag(uint8_t value);
+    int regPowerCycle();
+    int getPSCount(uint8_t& numPSU);
+    int getPSUVersion(uint8_t i, unsigned int& compID, std::string& version,
+                      unsigned int& isPresent);
+
+    // ---- host preparation ----------------------------------------------------
+    bool getLinuxOSVer();
+    bool udevhalInstall();
+    bool udevhalUninstall();
+    bool RestartUdevRules();
+    bool StartHalDaemon();
+    bool StopHalDaemon();
+    bool IsHalDaemonRunning();
+    bool CopyFile(const std::string& file, const std::string& dir);
+
+    // ---- versioned component folders -----------------------------------------
+    bool get_comp_id(std::string& compId);
+
+    // ---- fields, in declaration order ----------------------------------------
+    sessionEc_t sessionEc;
+    sessionHandle thisSession;
+    std::vector<cfgEntry> FileList;
+    int l_state;
+    errorInfoStr errorInfo;
+    kaverSupport_t KAVERType;
+    int l_entryNumber;
+    std::string mountedVolName;
+    int curRQDRIVECnt;
+    int curStatCnt;
+    int curDynCnt;
+    int LinuxOSVer;
+    int restart;
+    int n_payload_added;
+    std::string n_payload_component_id;
+    uint32_t MAX_DYN_PART_SIZE;
+    bool isFreshInstall;
+    bool m_bHaldDaemonRunning;
+    bool InitOk;
+    bool UpdateCompletionStatus;
+
+private:
+    secureKaver(const secureKaver&) = delete;
+    secureKaver& operator=(const secureKaver&) = delete;
+
+    void restartController();
+};
+
+#endif

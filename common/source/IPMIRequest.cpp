@@ -1,0 +1,258 @@
+// The OEM request transport: framing, retries on transient transport
+// states, completion-code translation and the debug-log dumps.
+#include <cstring>
+
+#include "PlatformLayer.h"
+#include "hexDump.h"
+#include "secureKaver.h"
+
+namespace {
+const int kMaxAttempts = 10;
+const unsigned int kRetryPause = 2;
+const std::size_t kBufferSize = sizeof(((IPMIReqRspEx*)nullptr)->ReqRspBuffer);
+
+enum TransportAction { kAnswer, kFail, kRetryLater, kRetryNow };
+
+struct TransportStatus {
+    const char* name;
+    TransportAction action;
+};
+
+// Indexed by status + 1 (status -1 is the first row).
+const TransportStatus kTransportTable[] = {
+    {"ESM_STATUS_CMD_UNSUCCESSFUL", kFail},
+    {nullptr, kAnswer},
+    {"ESM_STATUS_CMD_NOT_IMPLEMENTED", kFail},
+    {"ESM_STATUS_CMD_BAD", kFail},
+    {"ESM_STATUS_CMD_TIMEOUT", kRetryLater},
+    {"ESM_STATUS_CMD_CANCELLED", kFail},
+    {"ESM_STATUS_CMD_ABORT", kFail},
+    {"ESM_STATUS_CMD_PENDING", kRetryLater},
+    {"ESM_STATUS_CMD_NO_SUCH_DEVICE", kFail},
+    {"ESM_STATUS_DEVICE_BUSY", kRetryLater},
+    {"ESM_STATUS_CMD_DEVICE_BAD", kFail},
+    {"ESM_STATUS_CMD_DEVICE_SPURIOUS_INTR", kRetryLater},
+    {"ESM_STATUS_CMD_RESOURCE_LOCKED", kFail},
+    {"ESM_STATUS_CMD_INVALID_INDEX", kFail},
+    {"ESM_STATUS_CMD_ERROR", kFail},
+    {"ESM_STATUS_CMD_DATA_NOT_READY", kRetryLater},
+    {"ESM_STATUS_CMD_DATA_UNDERRUN", kFail},
+    {"ESM_STATUS_CMD_DATA_OVERRUN", kRetryNow},
+    {"ESM_STATUS_DEVICE_NOT_READY", kRetryLater},
+    {"ESM_STATUS_DEVICE_EMPTY", kFail},
+    {"ESM_STATUS_DEVICE_FULL", kFail},
+    {nullptr, kAnswer},
+    {"ESM_STATUS_PENDING_DOIO_QUEUE", kRetryLater},
+    {"ESM_STATUS_PENDING_BUSY_QUEUE", kRetryLater},
+};
+
+TransportStatus lookupStatus(int32_t status) {
+    int index = status + 1;
+    if (index < 0 || index >= static_cast<int>(sizeof kTransportTable / sizeof kTransportTable[0]))
+        return TransportStatus{nullptr, kAnswer};
+    return kTransportTable[index];
+}
+
+const char* const kCompletionMessages[] = {
+    "IVELD returned SUCCESS\n",
+    "IVELD returned FAILURE\n",
+    "IVELD returned PENDING\n",
+    "IVELD returned INVALID\n",
+    "IVELD returned OVERFLOW\n",
+    "IVELD returned KAVER_DISABLED\n",
+    "IVELD returned KAVER_BMAP_IMAGE_INVALID\n",
+    "IVELD returned KAVER_SESSION_IN_PROGRESS\n",
+    "IVELD returned KAVER_PARTITIONS_ATTACHED\n",
+};
+const uint8_t KAVER_INPROCESS = 0xFF;
+const uint8_t KAVER_PENDING_CODE = 2;
+
+EsmIPMICmdIoctlReq* asBlock(void* block) { return static_cast<EsmIPMICmdIoctlReq*>(block); }
+uint8_t* bufferOf(void* block) { return asBlock(block)->Parameters.IRREx.ReqRspBuffer; }
+
+// Dump lengths come from the block, which TREN may have rewritten: never
+// read past the buffer whatever they say.
+std::size_t clampLength(uint32_t length) { return length < kBufferSize ? length : kBufferSize; }
+
+std::string requestDump(void* block) {
+    return " IPMIRequest[" +
+           hexDump(bufferOf(block), clampLength(asBlock(block)->Parameters.IRREx.ReqPhaseBufLen)) +
+           "]\n";
+}
+
+std::string responseDump(void* block) {
+    return " IPMIResponse[" +
+           hexDump(bufferOf(block), clampLength(asBlock(block)->Parameters.IRREx.RspPhaseBufLen)) +
+           "]";
+}
+
+void frame(void* block, uint8_t netFnLun, uint8_t cmd, uint16_t reqLen, uint16_t rspLen) {
+    EsmIPMICmdIoctlReq* req = asBlock(block);
+    req->Parameters.IRREx.ReqRspBuffer[0] = netFnLun;
+    req->Parameters.IRREx.ReqRspBuffer[1] = cmd;
+    req->ReqType = IPMI_REQTYPE_IRREX;
+    req->Parameters.IRREx.RsSA = KAVER_BMC_ADD;
+    req->Parameters.IRREx.ChannelNum = 0;
+    req->Parameters.IRREx.ReqPhaseBufLen = reqLen;
+    req->Parameters.IRREx.RspPhaseBufLen = rspLen;
+}
+
+// One exchange through TREN; a missing entry point counts as a failed call.
+uint16_t callTren(void* block) {
+    if (pfnCommandWithoutRetry == nullptr) {
+        KAVER_LOG("ZOLIPMCommand is not available in the hardware-access library");
+        return 0;
+    }
+    return pfnCommandWithoutRetry(asBlock(block), asBlock(block));
+}
+}  // namespace
+
+std::string secureKaver::getIPMICommandName(uint8_t subCmd) {
+    switch (subCmd) {
+        case 0: return "BeginKAVERSession";
+        case 1: return "EndKAVERSession";
+        case 2: return "ResetKAVERSessionWD";
+        case 3: return "Getpartitionindexinfo";
+        case 4: return "GetPartitionInfo";
+        case 5: return "AttachPartitions";
+        case 6: return "DetachPartitions";
+        case 7: return "CreateDynamicPartition";
+        case 8: return "DeleteDynamicPartition";
+        case 9: return "SecureKAVERUpdate";
+        case 10: return "GetKAVERStatus";
+        case 11: return "ChangePartitionAccessType";
+        case 12: return "RegisterSSIBTask";
+        case 16: return "getStateFlagCmd";
+        case 17: return "setStateFlagCmd";
+        case 18: return "BeginKAVERSessionExtended";
+        case 32: return "BeginSecureUpdate";
+        case 34: return "ProcessSecureUpdate";
+        case 35: return "EndSecureUpdate";
+        default: return "";
+    }
+}
+
+uint8_t secureKaver::GetErrorCode(void* block) {
+    uint8_t* buffer = bufferOf(block);
+    uint8_t code = buffer[2];
+    if (code < sizeof kCompletionMessages / sizeof kCompletionMessages[0]) {
+        KAVER_LOG(kCompletionMessages[code]);
+        return code;
+    }
+    if (code == KAVER_INPROCESS) {
+        KAVER_LOG("IVELD is processing\n");
+        buffer[2] = KAVER_PENDING_CODE;
+        CPlatformLayer::Sleep(kRetryPause);
+        return KAVER_PENDING_CODE;
+    }
+    if (DebugLog) KAVER_LOG("Unrecognized IVELD return code [0x" + hexByte(code) + "]");
+    return 1;
+}
+
+uint8_t secureKaver::OEMIPMIRequest(eOEMIPMIRequestType cmd, uint8_t subCmd, void* block,
+                                    uint16_t reqLen, uint16_t rspLen) {
+    frame(block, KAVER_NETFUN_LUN, static_cast<uint8_t>(cmd), reqLen, rspLen);
+    bufferOf(block)[2] = subCmd;
+    return ProcessKaverIPMICommand(block);
+}
+
+uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
+    if (DebugLog) {
+        uint8_t* buffer = bufferOf(block);
+        std::string name = buffer[1] == KAVER_IPMI_OEM_CMD ? getIPMICommandName(buffer[2]) : " ";
+        KAVER_LOG(name + requestDump(block));
+    }
+    EsmIPMICmdIoctlReq original;
+    std::memcpy(&original, block, sizeof original);
+
+    bool pending = false;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        if (pending) CPlatformLayer::Sleep(kRetryPause);
+        std::memcpy(block, &original, sizeof original);
+        if (callTren(block) == 0) {
+            KAVER_LOG("ZOLIPMCommand ERROR\n");
+            return 1;
+        }
+        if (DebugLog) KAVER_LOG(responseDump(block));
+        TransportStatus status = lookupStatus(asBlock(block)->Status);
+        switch (status.action) {
+            case kAnswer:
+                return GetErrorCode(block);
+            case kFail:
+                KAVER_LOG(status.name);
+                return 1;
+            case kRetryLater:
+                KAVER_LOG(status.name);
+                pending = true;
+                break;
+            case kRetryNow:
+                KAVER_LOG(status.name);
+                break;
+        }
+    }
+    // Ten answers that never settled; data overruns alone are a failure,
+    // not the success an unmarked result would suggest.
+    return pending ? KAVER_PENDING_CODE : 1;
+}
+
+uint8_t secureKaver::IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, uint16_t rspLen) {
+    uint8_t result = OEMIPMIRequest(KaverSessionCommand, subCmd, block, reqLen, rspLen);
+    uint8_t* buffer = bufferOf(block);
+    if (result == 0) {
+        uint16_t handle = static_cast<uint16_t>(buffer[3] | (buffer[4] << 8));
+        if (handle != 0) {
+            thisSession.KAVER_Handle = handle;
+            if (DebugLog) KAVER_LOG("New Kaver Handle = " + std::to_string(handle));
+        }
+        return 0;
+    }
+    if (DebugLog) KAVER_LOG(" IPMIRequest completion code =" + hexByte(result));
+    if (buffer[2] == KAVER_PENDING_CODE) {
+        if (PollKaverCmdComplete(ZEMT_MAXPOLLCNT, subCmd)) return buffer[2];
+        return result;
+    }
+    return result;
+}
+
+bool secureKaver::ProcessIPMICommand(void* block) {
+    KAVER_LOG("ProcessIPMICommand Start\n");
+    if (DebugLog) KAVER_LOG(requestDump(block));
+    EsmIPMICmdIoctlReq original;
+    std::memcpy(&original, block, sizeof original);
+    bool exchanged = false;
+    for (int attempt = 0; attempt < kMaxAttempts && !exchanged; ++attempt) {
+        if (attempt > 0) {
+            CPlatformLayer::Sleep(kRetryPause);
+            std::memcpy(block, &original, sizeof original);
+        }
+        uint16_t called = callTren(block);
+        if (DebugLog) KAVER_LOG(responseDump(block));
+        if (called != 0) {
+            KAVER_LOG("ProcessIPMICommand Passed\n");
+            exchanged = true;
+        }
+    }
+    KAVER_LOG("ProcessIPMICommand END\n");
+    return exchanged;
+}
+
+bool secureKaver::rstiVELD() {
+    EsmIPMICmdIoctlReq block;
+    std::memset(&block, 0, sizeof block);
+    frame(&block, 0x18, 0x02, 2, 0);
+    if (!ProcessIPMICommand(&block)) {
+        KAVER_LOG("ZOLIPMCommand ERROR\n");
+        return true;
+    }
+    return false;
+}
+
+uint8_t secureKaver::OEMIPMIRequestiVELDReset(eOEMIPMIRequestType cmd, void* block,
+                                              uint16_t reqLen, uint16_t rspLen) {
+    frame(block, 0x2E, static_cast<uint8_t>(cmd), reqLen, rspLen);
+    if (!ProcessIPMICommand(block)) {
+        KAVER_LOG("ZOLIPMCommand ERROR\n");
+        return 1;
+    }
+    return GetErrorCode(block);
+}

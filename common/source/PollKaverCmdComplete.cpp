@@ -1,0 +1,47 @@
+// Polling a pending sub-command to its final status.
+#include <cstring>
+
+#include "PlatformLayer.h"
+#include "hexDump.h"
+#include "secureKaver.h"
+
+EsmIPMICmdIoctlReq PollReqBuf;
+
+namespace {
+const uint8_t kGetKaverStatus = 0x0A;
+const uint16_t kStatusReqLen = 8;
+const uint16_t kStatusRspLen = 7;
+const std::size_t kSubCmdStatusByte = 5;
+}  // namespace
+
+bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
+    uint8_t* ReqBuf = PollReqBuf.Parameters.IRREx.ReqRspBuffer;
+    uint8_t* CalBuf = IPMIReqBuf.Parameters.IRREx.ReqRspBuffer;
+    if (IsSessionActive() && count > 0) {
+        for (int i = 0; i < count; ++i) {
+            KAVER_LOG("Polling Count " + std::to_string(i) + " \n ");
+            CPlatformLayer::Sleep(1);
+            std::memset(&PollReqBuf, 0, sizeof PollReqBuf);
+            ReqBuf[3] = static_cast<uint8_t>(thisSession.KAVER_Handle & 0xFF);
+            ReqBuf[4] = static_cast<uint8_t>(thisSession.KAVER_Handle >> 8);
+            ReqBuf[2] = kGetKaverStatus;
+            ReqBuf[kSubCmdStatusByte] = subCmd;
+            uint8_t r = OEMIPMIRequest(KaverSessionCommand, kGetKaverStatus, &PollReqBuf,
+                                       kStatusReqLen, kStatusRspLen);
+            if (DebugLog)
+                KAVER_LOG(" PollKaverCmdComplete IPMIResponse[" + hexDump(ReqBuf, kStatusRspLen) + "]");
+            KAVER_LOG("SubCmdStatus: " + hexByte(ReqBuf[kSubCmdStatusByte]));
+            if (r == 1) {
+                KAVER_LOG("GetKAVERStatus Command returned: FAILURE.  Breaking out of Poll Loop");
+                break;
+            }
+            if (r == 0) {
+                CalBuf[2] = ReqBuf[kSubCmdStatusByte];
+                if (ReqBuf[kSubCmdStatusByte] != 2) break;
+                continue;
+            }
+            KAVER_LOG(" PollKaverCmdComplete Response = " + std::to_string(r));
+        }
+    }
+    return ReqBuf[kSubCmdStatusByte] == 0;
+}

@@ -1,0 +1,69 @@
+// Component id of the package being staged, read from its descriptor.
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <cstdlib>
+
+#include "secureKaver.h"
+
+namespace {
+const char* kPackageXml = "package.xml";
+
+bool named(const xmlNode* node, const char* name) {
+    return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, BAD_CAST name) == 0;
+}
+}  // namespace
+
+bool secureKaver::get_comp_id(std::string& compId) {
+    KAVER_LOG("Getting component id from package.xml");
+    xmlDocPtr doc = xmlReadFile(kPackageXml, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc == nullptr) {
+        KAVER_LOG("Could not open package.xml");
+        errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
+        return false;
+    }
+    xmlNode* root = xmlDocGetRootElement(doc);
+    if (root == nullptr) {
+        KAVER_LOG("Could not get root node");
+        xmlFreeDoc(doc);
+        errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
+        return false;
+    }
+    if (!named(root, "SoftwareComponent")) {
+        KAVER_LOG("Root node is not SoftwareComponent");
+        xmlFreeDoc(doc);
+        errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
+        return false;
+    }
+    std::vector<std::string> ids;
+    for (xmlNode* devices = root->children; devices; devices = devices->next) {
+        if (!named(devices, "SupportedDevices")) continue;
+        for (xmlNode* device = devices->children; device; device = device->next) {
+            if (!named(device, "Device")) continue;
+            xmlChar* id = xmlGetProp(device, BAD_CAST "componentID");
+            if (id == nullptr) continue;
+            std::string text = reinterpret_cast<const char*>(id);
+            xmlFree(id);
+            KAVER_LOG("Found comp id:" + text);
+            ids.push_back(text);
+        }
+    }
+    xmlFreeDoc(doc);
+    if (ids.empty()) {
+        KAVER_LOG("Did not find SupportedDevices or Device or componentID");
+        errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
+        return false;
+    }
+    KAVER_LOG("List of ComponentIds:");
+    std::string lowest = ids.front();
+    for (const std::string& id : ids) {
+        KAVER_LOG(id);
+        if (std::strtol(id.c_str(), nullptr, 10) < std::strtol(lowest.c_str(), nullptr, 10)) {
+            KAVER_LOG(id + " is lower than " + lowest);
+            lowest = id;
+        }
+    }
+    compId = lowest;
+    KAVER_LOG("Component ID: " + compId);
+    return true;
+}
