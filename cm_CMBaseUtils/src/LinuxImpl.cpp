@@ -1,5 +1,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,3 +198,18 @@ bool CLinuxImpl::ReadFileText(const std::string& path, std::string& out, unsigne
 int CLinuxImpl::RemoveFile(const std::string& path) { return unlink(path.c_str()); }
 
 void CLinuxImpl::SyncFileSystems() { sync(); }
+
+bool CLinuxImpl::IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int CLinuxImpl::OpenDevice(const std::string& path, int flags) { return open(path.c_str(), flags); }
+
+long CLinuxImpl::ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) {
+    return static_cast<long>(pread(fd, buffer, length, static_cast<off_t>(offset)));
+}
+
+int CLinuxImpl::IoctlDevice(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
+
+int CLinuxImpl::CloseDevice(int fd) { return close(fd); }

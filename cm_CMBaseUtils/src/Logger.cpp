@@ -21,7 +21,9 @@ int CLogger::Initialize(const std::string& path) {
     if (m_ofstreamLogFile.is_open()) m_ofstreamLogFile.close();
     m_ofstreamLogFile.clear();
     m_ofstreamLogFile.open(m_strLogFilePath.c_str(), std::ios::out | std::ios::trunc);
-    if (m_ofstreamLogFile.is_open()) m_bDebugLogEnabled = true;
+    // A path that cannot be opened leaves the log off, even after an
+    // earlier successful start.
+    m_bDebugLogEnabled = m_ofstreamLogFile.is_open();
     return 0;
 }
 

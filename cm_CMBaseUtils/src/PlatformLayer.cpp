@@ -68,6 +68,17 @@ bool CPlatformLayer::ReadFileText(const std::string& path, std::string& out, uns
 }
 int CPlatformLayer::RemoveFile(const std::string& path) { return GetPlatform()->RemoveFile(path); }
 void CPlatformLayer::SyncFileSystems() { GetPlatform()->SyncFileSystems(); }
+bool CPlatformLayer::IsDirectory(const std::string& path) { return GetPlatform()->IsDirectory(path); }
+int CPlatformLayer::OpenDevice(const std::string& path, int flags) {
+    return GetPlatform()->OpenDevice(path, flags);
+}
+long CPlatformLayer::ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) {
+    return GetPlatform()->ReadDevice(fd, buffer, length, offset);
+}
+int CPlatformLayer::IoctlDevice(int fd, unsigned long request, void* arg) {
+    return GetPlatform()->IoctlDevice(fd, request, arg);
+}
+int CPlatformLayer::CloseDevice(int fd) { return GetPlatform()->CloseDevice(fd); }
 
 int CPlatformLayer::Run(const std::string& cmd) {
     long unused = 0;

@@ -168,7 +168,8 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
     bool pending = false;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         if (pending) CPlatformLayer::Sleep(kRetryPause);
-        std::memcpy(block, &original, sizeof original);
+        // The first attempt sends the block as the caller left it.
+        if (attempt > 0) std::memcpy(block, &original, sizeof original);
         if (callTren(block) == 0) {
             KAVER_LOG("ZOLIPMCommand ERROR\n");
             return 1;

@@ -47,6 +47,14 @@ public:
     virtual int RemoveFile(const std::string& path) = 0;
     // sync(): flush file-system buffers.
     virtual void SyncFileSystems() = 0;
+    // stat(path) succeeds and names a directory.
+    virtual bool IsDirectory(const std::string& path) = 0;
+    // Block-device access: open(path, flags), pread, ioctl, close.
+    virtual int OpenDevice(const std::string& path, int flags) = 0;
+    virtual long ReadDevice(int fd, void* buffer, unsigned int length,
+                            unsigned long long offset) = 0;
+    virtual int IoctlDevice(int fd, unsigned long request, void* arg) = 0;
+    virtual int CloseDevice(int fd) = 0;
 };
 
 // The production implementation: every slot is the direct system call.
@@ -80,6 +88,12 @@ public:
                       unsigned int maxBytes) override;
     int RemoveFile(const std::string& path) override;
     void SyncFileSystems() override;
+    bool IsDirectory(const std::string& path) override;
+    int OpenDevice(const std::string& path, int flags) override;
+    long ReadDevice(int fd, void* buffer, unsigned int length,
+                    unsigned long long offset) override;
+    int IoctlDevice(int fd, unsigned long request, void* arg) override;
+    int CloseDevice(int fd) override;
 
     bool isPAVOTRENInstalled();
 
@@ -122,6 +136,11 @@ public:
                              unsigned int maxBytes);
     static int RemoveFile(const std::string& path);
     static void SyncFileSystems();
+    static bool IsDirectory(const std::string& path);
+    static int OpenDevice(const std::string& path, int flags);
+    static long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset);
+    static int IoctlDevice(int fd, unsigned long request, void* arg);
+    static int CloseDevice(int fd);
 
     // Convenience for the common "run it, ignore flag and param" call.
     static int Run(const std::string& cmd);
