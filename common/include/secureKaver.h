@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cfgEntry.h"
+#include "kaverPartInfo.h"
 #include "zemt.h"
 
 // The shared request block and the poll's own block.
@@ -83,6 +84,28 @@ public:
     int getPSCount(uint8_t& numPSU);
     int getPSUVersion(uint8_t i, unsigned int& compID, std::string& version,
                       unsigned int& isPresent);
+
+    // ---- partition catalogue -------------------------------------------------
+    // The id encoded in a label's characters 3..5 ("KAV022" -> 22), or 0.
+    static partId_t getPartIndex(const std::string& name);
+
+    // ---- partitions ------------------------------------------------------------
+    // Bitmaps of the static / dynamic partitions the controller lists; on a
+    // failed query the last good value (0 without a session).
+    uint16_t getPartIndexInfo();
+    uint16_t getDynPartIndexInfo();
+    // Record in the catalogue which partition stands behind each set bit of
+    // the low byte (static: by label; dynamic: lowest bit only, in row 0).
+    bool getPartInfo(uint16_t bitmap);
+    bool getDynPartInfo(uint16_t bitmap);
+    // Drop boxes.  s_volName is ignored: every drop box is dynDriveName.
+    // retSize receives the granted size in bytes, 0 on failure.
+    bool CreateDropBox(const char* s_volName, uint32_t size, uint32_t* retSize);
+    // 0 deletes the drop box recorded in catalogue row 0.
+    bool DeleteDropBox(uint16_t iBitMap);
+    // Deletes the first dynamic partition of `bitmap` labelled `name`
+    // (case ignored); true also when there is none.
+    bool deleteDynPartWithName(uint16_t bitmap, const std::string& name);
 
     // ---- host preparation ----------------------------------------------------
     bool getLinuxOSVer();

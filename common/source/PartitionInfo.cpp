@@ -1,0 +1,111 @@
+// Learning from the controller which partitions exist and under which bit
+// of its partition bitmaps each one is listed.
+#include "PartitionRequest.h"
+#include "secureKaver.h"
+
+namespace {
+
+const unsigned kBitsExamined = 8;  // only the low byte of a bitmap is looked up
+
+// Response offsets of Getpartitionindexinfo.
+const std::size_t kStaticBitmapOffset = 5;
+const std::size_t kDynamicBitmapOffset = 9;
+
+// One Getpartitionindexinfo exchange; the session fields keep their last
+// good values when the controller does not answer.
+void refreshBitmaps(secureKaver& kaver) {
+    partreq::begin(kaver);
+    if (kaver.IPMIRequest(partreq::kGetPartitionIndexInfo, &IPMIReqBuf, partreq::GETPARTINDEX_REQLEN,
+                          partreq::GETPARTINDEX_RSPLEN) != 0)
+        return;
+    kaver.thisSession.statBitMap = partreq::getBitmap(kStaticBitmapOffset);
+    kaver.thisSession.dynBitMap = partreq::getBitmap(kDynamicBitmapOffset);
+}
+
+void logInconsistentName(const std::string& label) {
+    KAVER_LOG("The partition name [" + partreq::printable(label) + "]is inconsistent with the standard.");
+}
+
+}  // namespace
+
+uint16_t secureKaver::getPartIndexInfo() {
+    try {
+        if (!IsSessionActive()) {
+            KAVER_LOG("KAVER session not started");
+            return 0;
+        }
+        refreshBitmaps(*this);
+        return thisSession.statBitMap;
+    } catch (...) {
+        KAVER_LOG("ZEMT internal error");
+        errorInfo.lastErr = ZEMT_INTERROR;
+    }
+    return 0;
+}
+
+uint16_t secureKaver::getDynPartIndexInfo() {
+    try {
+        if (!IsSessionActive()) {
+            KAVER_LOG("KAVER session not started");
+            return 0;
+        }
+        refreshBitmaps(*this);
+        return thisSession.dynBitMap;
+    } catch (...) {
+        KAVER_LOG("ZEMT internal error");
+        errorInfo.lastErr = ZEMT_INTERROR;
+    }
+    return 0;
+}
+
+bool secureKaver::getPartInfo(uint16_t bitmap) {
+    try {
+        if (!IsSessionActive()) {
+            KAVER_LOG("KAVER session not started");
+            return false;
+        }
+        for (unsigned n = 0; n < kBitsExamined; ++n) {
+            const uint16_t bit = static_cast<uint16_t>(1u << n);
+            if ((bitmap & bit) == 0) continue;
+            if (!partreq::askPartitionInfo(*this, staticPartType, n)) continue;
+            const std::string label = partreq::responseLabel();
+            const partId_t id = getPartIndex(label);
+            // Ids above the catalogue's last row are as meaningless as 0.
+            if (id == 0 || id >= MaxPartInfoEntry) {
+                logInconsistentName(label);
+                continue;
+            }
+            kaverPartInfo[id].i_bitmap = bit;
+            kaverPartInfo[id].i_present = true;
+        }
+        return true;
+    } catch (...) {
+        KAVER_LOG("ZEMT internal error");
+        errorInfo.lastErr = ZEMT_INTERROR;
+    }
+    return false;
+}
+
+bool secureKaver::getDynPartInfo(uint16_t bitmap) {
+    try {
+        if (!IsSessionActive()) {
+            KAVER_LOG("KAVER session not started");
+            return false;
+        }
+        for (unsigned n = 0; n < kBitsExamined; ++n) {
+            const uint16_t bit = static_cast<uint16_t>(1u << n);
+            if ((bitmap & bit) == 0) continue;
+            // Only the lowest set bit is looked up; the label is not checked.
+            if (partreq::askPartitionInfo(*this, dynamicPartType, n)) {
+                kaverPartInfo[dynPartSlot].i_bitmap = bit;
+                kaverPartInfo[dynPartSlot].i_present = true;
+            }
+            break;
+        }
+        return true;
+    } catch (...) {
+        KAVER_LOG("ZEMT internal error");
+        errorInfo.lastErr = ZEMT_INTERROR;
+    }
+    return false;
+}

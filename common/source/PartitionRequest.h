@@ -1,0 +1,103 @@
+#ifndef ZEMT_PARTITIONREQUEST_H
+#define ZEMT_PARTITIONREQUEST_H
+
+// Byte-level helpers shared by the partition queries and the drop-box
+// operations.  They all work on the shared request block IPMIReqBuf.
+
+#include <stdint.h>
+
+#include <cstring>
+#include <string>
+
+#include "secureKaver.h"
+
+namespace partreq {
+
+// Sub-commands and their request/response lengths.
+const uint8_t kGetPartitionIndexInfo = 3;
+const uint16_t GETPARTINDEX_REQLEN = 7;
+const uint16_t GETPARTINDEX_RSPLEN = 13;
+
+const uint8_t kGetPartitionInfo = 4;
+const uint16_t GETPARTINFO_REQLEN = 9;
+const uint16_t GETPARTINFO_RSPLEN = 14;
+
+const uint8_t kCreateDynamicPartition = 7;
+const uint16_t CREATEDYNPART_REQLEN = 14;
+const uint16_t CREATEDYNPART_RSPLEN = 9;
+
+const uint8_t kDeleteDynamicPartition = 8;
+const uint16_t DELETEDYNPART_REQLEN = 11;
+const uint16_t DELETEDYNPART_RSPLEN = 11;
+
+// Offsets inside ReqRspBuffer.
+const std::size_t kHandleOffset = 3;
+const std::size_t kLabelOffset = 7;  // GetPartitionInfo response
+const std::size_t kLabelLength = 6;
+
+inline uint8_t* buffer() { return IPMIReqBuf.Parameters.IRREx.ReqRspBuffer; }
+
+inline void clear() { std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf); }
+
+// The handle goes back in the byte order the controller sent it in, which
+// is how the transport stored it.
+inline void putHandle(uint16_t handle) {
+    buffer()[kHandleOffset] = static_cast<uint8_t>(handle & 0xFF);
+    buffer()[kHandleOffset + 1] = static_cast<uint8_t>(handle >> 8);
+}
+
+// Partition bitmaps travel most significant byte first.
+inline void putBitmap(std::size_t offset, uint16_t bitmap) {
+    buffer()[offset] = static_cast<uint8_t>(bitmap >> 8);
+    buffer()[offset + 1] = static_cast<uint8_t>(bitmap & 0xFF);
+}
+
+inline uint16_t getBitmap(std::size_t offset) {
+    return static_cast<uint16_t>((buffer()[offset] << 8) | buffer()[offset + 1]);
+}
+
+// Fresh block with the session handle: the start of every request here.
+inline void begin(const secureKaver& kaver) {
+    clear();
+    putHandle(kaver.thisSession.KAVER_Handle);
+}
+
+// GetPartitionInfo for bit n of the given partition kind; true when the
+// controller answered with success.
+inline bool askPartitionInfo(secureKaver& kaver, uint8_t kind, unsigned n) {
+    begin(kaver);
+    buffer()[5] = kind;
+    buffer()[6] = static_cast<uint8_t>(n);
+    return kaver.IPMIRequest(kGetPartitionInfo, &IPMIReqBuf, GETPARTINFO_REQLEN, GETPARTINFO_RSPLEN) == 0;
+}
+
+// The six label bytes of a GetPartitionInfo answer as text.  They come
+// from the controller unchecked: a NUL ends the label early, as it would
+// for any C string holding it.
+inline std::string responseLabel() {
+    const char* raw = reinterpret_cast<const char*>(buffer() + kLabelOffset);
+    std::size_t length = 0;
+    while (length < kLabelLength && raw[length] != '\0') ++length;
+    return std::string(raw, length);
+}
+
+// The label as it may go into a one-line log message: control and
+// non-ASCII bytes are shown as \xNN.
+inline std::string printable(const std::string& label) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : label) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+}  // namespace partreq
+
+#endif
