@@ -1,0 +1,87 @@
+#ifndef ZEMT_TEST_FAKE_PLATFORM_H
+#define ZEMT_TEST_FAKE_PLATFORM_H
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "PlatformLayer.h"
+
+class FakeTren;
+
+// An in-memory host.  It derives from CLinuxImpl so that the real TREN
+// install counting (InstallTren, UninstallTren, LoadTrenLibrary) runs
+// unchanged on top of the faked library loading and command execution.
+// Construction installs it as the platform and resets the process-wide
+// install count; destruction restores the previous platform.
+class FakePlatform : public CLinuxImpl {
+public:
+    static const std::string kTrenDir;  // "/opt/norvik/tarn/lib/"
+
+    FakePlatform();
+    ~FakePlatform();
+
+    // ---- scripting the host ----------------------------------------------------
+    void addPath(const std::string& path) { paths.insert(path); }
+    void addFile(const std::string& path, const std::string& content) { files[path] = content; }
+    void setExitStatus(const std::string& cmd, int status) { exitStatus[cmd] = status; }
+    void setOutput(const std::string& cmd, const std::string& output) { outputs[cmd] = output; }
+    void addLibrary(const std::string& name, void* handle) { libraries[name] = handle; }
+    // TREN present in its own directory (no install script needed).
+    void useTren(FakeTren& tren);
+
+    std::map<std::string, int> exitStatus;   // per exact command text
+    int defaultExitStatus = 0;
+    std::map<std::string, std::string> outputs;  // ReadCommandOutput per command
+    std::set<std::string> failingPipes;      // commands whose pipe cannot open
+    std::set<std::string> paths;             // exist, no readable content
+    std::map<std::string, std::string> files;  // exist with content
+    std::set<std::string> executables;
+    std::map<std::string, void*> libraries;  // LoadLibrary name -> handle
+    std::map<std::string, std::vector<std::string>> listings;  // GetFileList
+    int setUserIdResult = 0;
+    std::string processDirectory = "/opt/zemt-pkg/";
+    std::string currentDirectory = "/work/pkg/";
+
+    // ---- what the library did ---------------------------------------------------
+    std::vector<std::string> commands;      // ExecuteCmd, ExecuteCmdNoWait, pipes, in order
+    std::vector<std::string> loadAttempts;  // LoadLibrary names, in order
+    std::vector<void*> freedLibraries;
+    std::vector<std::string> removedFiles;
+    std::vector<unsigned int> sleeps;
+    std::vector<unsigned int> userIds;
+    int syncs = 0;
+    int fileReads = 0;
+    unsigned long now() const { return clock_; }  // virtual seconds slept so far
+
+    // ---- IPlatformImpl ---------------------------------------------------------------
+    void* LoadLibrary(const std::string& name) override;
+    void FreeLibrary(void* handle) override;
+    void* GetProcAddress(void* handle, const std::string& name) override;
+    int ExecuteCmd(const std::string& cmd, bool flag, long& param) override;
+    int ExecuteCmdNoWait(const std::string& cmd, bool flag, long& param) override;
+    void Sleep(unsigned int seconds) override;
+    std::string getCurrentDirectory() override { return currentDirectory; }
+    std::string getCurrentProcessDirectory() override { return processDirectory; }
+    bool setCurrentDirectory(const std::string& dir) override;
+    std::vector<std::string> GetFileList(const std::string& dir) override;
+    bool IsFileExits(const std::string& name) override;
+    bool IsFileExistsAbs(const std::string& path) override;
+    int SetUserId(unsigned int uid) override;
+    bool ReadCommandOutput(const std::string& cmd, std::string& out, unsigned int maxBytes) override;
+    bool PathExists(const std::string& path) override;
+    bool IsExecutable(const std::string& path) override { return executables.count(path) != 0; }
+    bool ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) override;
+    int RemoveFile(const std::string& path) override;
+    void SyncFileSystems() override { ++syncs; }
+
+private:
+    int run(const std::string& cmd);
+
+    FakeTren* tren_ = nullptr;
+    unsigned long clock_ = 0;
+    IPlatformImpl* previous_ = nullptr;
+};
+
+#endif
