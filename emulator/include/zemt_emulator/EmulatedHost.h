@@ -1,0 +1,111 @@
+// The emulated host: a platform implementation that roots the library's
+// absolute host paths in DIR/root, keeps time on the virtual clock of the
+// state directory and carries out the library's shell commands itself,
+// from a table of command handlers, without ever starting a shell.
+//
+// Install it before the first library object is built:
+//
+//     CEmulatedHost host("/path/to/state");
+//     CPlatformLayer::SetPlatform(&host);
+#ifndef ZEMT_EMULATOR_EMULATEDHOST_H
+#define ZEMT_EMULATOR_EMULATEDHOST_H
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "PlatformLayer.h"
+
+#define ZEMT_EMU_API __attribute__((visibility("default")))
+
+class CEmulatedHost;
+
+// What a command handler sees and produces.
+struct ZEMT_EMU_API CEmulatedCommand {
+    CEmulatedHost& host;
+    std::vector<std::string> argv;
+    std::string in;   // standard input (the previous pipeline stage's output)
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Returns the command's exit status (0..255).
+typedef std::function<int(CEmulatedCommand&)> CEmulatedCommandHandler;
+
+class ZEMT_EMU_API CEmulatedHost : public CLinuxImpl {
+public:
+    // Sets ZEMT_EMULATOR_DIR to stateDir, so that the TREN stand-in the
+    // library loads finds the same controller.
+    explicit CEmulatedHost(const std::string& stateDir);
+    virtual ~CEmulatedHost();
+
+    const std::string& StateDir() const { return m_strStateDir; }
+    const std::string& RootDir() const { return m_strRootDir; }
+
+    // Where a host path lives: absolute paths under the sandbox root
+    // (normalised, so ".." cannot climb out), except paths inside the
+    // current working directory or the state directory, which are the
+    // caller's own files and stay as they are.  Relative paths stay
+    // relative to the real working directory.
+    std::string MapPath(const std::string& hostPath) const;
+
+    // Adds or replaces a command.  needsFile: an absolute command path must
+    // exist in the sandbox (as /sbin/udevadm must) or the command is not found.
+    void RegisterCommand(const std::string& name, CEmulatedCommandHandler handler,
+                         bool needsFile = false);
+
+    // Runs a command line as the host's shell would, without a shell, and
+    // logs it.  Returns the exit status of the last pipeline.
+    int RunCommandLine(const std::string& line, std::string& out, const char* kind);
+
+    // Host configuration and runtime state (host.conf).
+    std::string HostSetting(const std::string& key, const std::string& fallback = "") const;
+    void SetHostSetting(const std::string& key, const std::string& value);
+
+    unsigned long Now() const;
+
+    // ---- platform slots -----------------------------------------------------
+    void* LoadLibrary(const std::string& name) override;
+    int ExecuteCmd(const std::string& cmd, bool flag, long& param) override;
+    int ExecuteCmdNoWait(const std::string& cmd, bool flag, long& param) override;
+    void Sleep(unsigned int seconds) override;
+    std::vector<std::string> GetFileList(const std::string& dir) override;
+    bool IsFileExits(const std::string& name) override;
+    bool IsFileExistsAbs(const std::string& path) override;
+
+    int SetUserId(unsigned int uid) override;
+    bool ReadCommandOutput(const std::string& cmd, std::string& out, unsigned int maxBytes) override;
+    bool PathExists(const std::string& path) override;
+    bool IsExecutable(const std::string& path) override;
+    bool ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) override;
+    int RemoveFile(const std::string& path) override;
+    void SyncFileSystems() override;
+
+    // Directory test and block-device access, kept inside the sandbox.
+    bool IsDirectory(const std::string& path) override;
+    int OpenDevice(const std::string& path, int flags) override;
+    long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) override;
+    int IoctlDevice(int fd, unsigned long request, void* arg) override;
+    int CloseDevice(int fd) override;
+
+private:
+    struct Entry {
+        CEmulatedCommandHandler handler;
+        bool needsFile;
+    };
+    int runSimple(const std::vector<std::string>& argv, const std::string& in, std::string& out,
+                  std::string& err);
+    void registerBuiltins();
+
+    std::string m_strStateDir;
+    std::string m_strRootDir;
+    std::map<std::string, Entry> m_commands;
+};
+
+// Installs an emulated host on the state directory named by
+// ZEMT_EMULATOR_DIR, once per process; returns it, or null when the
+// variable is unset.  Used by the preloadable library.
+extern "C" ZEMT_EMU_API CEmulatedHost* zemt_emu_install_from_env();
+
+#endif

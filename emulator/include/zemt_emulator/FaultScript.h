@@ -1,0 +1,55 @@
+// Fault script: scripted misbehaviour of the emulated controller.
+//
+//   cmd=[NETFN:]CMD[/SUB] ACTION... [after=K] [times=N|always]
+//   sysinfo (status=N | buffer=null) [after=K] [times=N|always]
+//
+// NETFN is request byte 0 (default 0xC0, the OEM NetFn), CMD byte 1 and SUB
+// byte 2.  Actions on a command: completion=CC, status=S (transport status),
+// tren_result=0 (the command function reports no exchange), pending=N
+// [final=S] (sub-commands of 0xA2 only).  See emulator/README.md.
+#ifndef ZEMT_EMULATOR_FAULTSCRIPT_H
+#define ZEMT_EMULATOR_FAULTSCRIPT_H
+
+#include <string>
+#include <vector>
+
+namespace zemt_emu {
+
+struct Fault {
+    enum Target { kCommand, kSysInfo };
+    Target target = kCommand;
+
+    // Selector (commands only).
+    int netFn = 0xC0;
+    int cmd = -1;
+    int sub = -1;  // -1: any byte 2
+
+    // Actions; a field not given keeps its "unset" value.
+    int completion = -1;   // answer this completion code
+    bool hasStatus = false;
+    int status = 0;        // transport status (command) or status out-value (sysinfo)
+    bool trenFails = false;  // ZOLIPMCommand returns 0
+    int pending = -1;      // polls that report "still pending"
+    int finalStatus = 0;   // status reported after the pending polls
+    bool nullBuffer = false;  // sysinfo: return no buffer
+
+    long after = 0;        // let this many matching requests pass first
+    long times = 1;        // then fire this many times; -1 = always
+
+    int lineNumber = 0;    // 1-based line in the fault file
+    std::string text;
+
+    bool Matches(const unsigned char* request, std::size_t length) const;
+    bool MatchesSysInfo() const { return target == kSysInfo; }
+};
+
+// Parses one line.  Blank and comment lines give false with an empty error.
+bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error);
+
+// Every fault of a fault file, in order; lines that do not parse are skipped
+// (they were checked when appended through AppendFault).
+std::vector<Fault> LoadFaults(const std::string& path);
+
+}  // namespace zemt_emu
+
+#endif

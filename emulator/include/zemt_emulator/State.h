@@ -1,0 +1,129 @@
+// The emulator's state directory: the files an emulated controller and an
+// emulated host keep between processes, and the few helpers that read and
+// write them.  Layout and formats are described in emulator/README.md.
+#ifndef ZEMT_EMULATOR_STATE_H
+#define ZEMT_EMULATOR_STATE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zemt_emu {
+
+// Environment variable that names the state directory for the TREN
+// stand-in and the preloadable host.
+extern const char* const kStateDirEnv;
+
+// File names inside a state directory.
+namespace files {
+extern const char* const kControllerConf;  // controller configuration (init, user edits)
+extern const char* const kControllerState; // controller runtime state (written per request)
+extern const char* const kHostConf;        // host configuration and runtime state
+extern const char* const kFaults;          // fault script
+extern const char* const kRequestLog;      // one line per controller request
+extern const char* const kHostCommandLog;  // one line per host command
+extern const char* const kClock;           // virtual clock, whole seconds
+extern const char* const kLock;            // flock target
+extern const char* const kRoot;            // sandbox host root
+}  // namespace files
+
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// An ordered key=value file.  Blank lines and lines starting with '#' are
+// kept as they are so that a user's comments survive a rewrite.
+class KeyValueFile {
+public:
+    bool Load(const std::string& path);
+    // Writes through a temporary file and a rename: readers never see half.
+    bool Save(const std::string& path) const;
+
+    bool Has(const std::string& key) const;
+    std::string Get(const std::string& key, const std::string& fallback = "") const;
+    // Numbers may be decimal or 0x-prefixed hexadecimal.
+    long GetInt(const std::string& key, long fallback) const;
+    void Set(const std::string& key, const std::string& value);
+    void SetInt(const std::string& key, long value);
+    void Erase(const std::string& key);
+    std::vector<std::string> Keys() const;
+
+private:
+    struct Line {
+        std::string key;  // empty for a comment or blank line
+        std::string text; // value, or the whole comment line
+    };
+    std::vector<Line> lines_;
+};
+
+// Parses decimal or 0x-hexadecimal; false on anything else.
+bool ParseNumber(const std::string& text, long& value);
+
+// Serialises every access to a state directory across threads and
+// processes (flock on DIR/lock).  Held for the length of one request.
+class StateLock {
+public:
+    explicit StateLock(const std::string& dir);
+    ~StateLock();
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// Virtual clock.  Callers that also read other state should hold the lock.
+unsigned long ReadClock(const std::string& dir);
+void WriteClock(const std::string& dir, unsigned long seconds);
+// Locks, advances, returns the new time.
+unsigned long AdvanceClock(const std::string& dir, unsigned long seconds);
+
+bool AppendLine(const std::string& path, const std::string& line);
+bool ReadWholeFile(const std::string& path, std::string& out);
+bool WriteWholeFile(const std::string& path, const std::string& text);
+
+// Lower-case hexadecimal bytes separated by blanks ("c0 a2 00").
+std::string HexBytes(const unsigned char* bytes, std::size_t count);
+
+// ---- creating a state directory -------------------------------------------
+struct PowerSupply {
+    std::string version;  // up to 8 characters
+    unsigned long compId = 0;
+    bool present = true;
+};
+
+struct InitOptions {
+    std::string dir;
+    std::string generation = "sarn";     // pre-vemo | vemo | sarn | a number (byte 10)
+    std::string os = "redhat";           // see KnownOperatingSystems()
+    std::string tren = "script";         // script | preinstalled | absent | pavo
+    std::string kaver = "full";          // full | lite | liter | none
+    long access = 0;                     // access-state byte
+    long firmwareMajor = 2;
+    long firmwareMinor = 30;
+    bool monolithic = false;
+    long stateFlag = 0;
+    long resetRecovery = 90;             // virtual seconds a cold reset keeps the controller away
+    std::vector<PowerSupply> powerSupplies;  // empty: the two defaults
+    bool noPowerSupplies = false;
+    std::string hal = "running";         // running | stopped | absent
+    std::string udev = "udevadm";        // udevadm | udevcontrol | none
+    bool usbArbitratorRunning = false;
+    bool root = true;                    // setuid(0) succeeds
+    std::string trenLibrary;             // the TREN stand-in to install; empty: built-in default
+    bool force = false;                  // re-initialise an existing state directory
+};
+
+const std::vector<std::string>& KnownOperatingSystems();
+
+// Creates (or with force, re-creates) the state directory.  On failure
+// returns false and says why in error.
+bool InitStateDir(const InitOptions& options, std::string& error);
+
+// Checks a fault-script line and appends it; false with a reason otherwise.
+bool AppendFault(const std::string& dir, const std::string& line, std::string& error);
+
+// Path of the TREN stand-in this build produced (may be empty).
+std::string DefaultTrenLibrary();
+
+}  // namespace zemt_emu
+
+#endif

@@ -1,0 +1,11 @@
+// Preloadable emulator: with ZEMT_EMULATOR_DIR set, a program that uses the
+// library unchanged runs against the emulated host and controller.
+//
+//   ZEMT_EMULATOR_DIR=/path/to/state LD_PRELOAD=libzemt_emu_preload.so ./program
+#include "zemt_emulator/EmulatedHost.h"
+
+namespace {
+// Runs after the library's own initialisation (it is a dependency of this
+// one) and before the program's main.
+__attribute__((constructor)) void installEmulatedHost() { zemt_emu_install_from_env(); }
+}  // namespace

@@ -1,0 +1,122 @@
+// The emulated management controller behind the TREN stand-in.  One
+// Controller object serves one TREN call: it loads the state directory,
+// answers, and writes the state back, so the controller's state outlives
+// every process that talks to it.
+#ifndef ZEMT_EMULATOR_CONTROLLER_H
+#define ZEMT_EMULATOR_CONTROLLER_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "kaver_ipmi.h"
+#include "zemt_emulator/FaultScript.h"
+#include "zemt_emulator/State.h"
+
+namespace zemt_emu {
+
+// Completion codes the controller answers with.
+enum : uint8_t {
+    kCcSuccess = 0x00,
+    kCcFailure = 0x01,
+    kCcPending = 0x02,
+    kCcInvalid = 0x03,
+    kCcSessionInProgress = 0x07,
+    kCcInvalidCommand = 0xC1,      // command (or sub-command) not supported
+    kCcRequestLength = 0xC7,       // request data length invalid
+    kCcOutOfRange = 0xC9,          // parameter out of range
+    kCcInvalidField = 0xCC,        // invalid data field in request
+    kCcParamNotSupported = 0x80,   // get system info: parameter not supported
+};
+
+// Transport statuses the stand-in itself reports.
+enum : int32_t {
+    kStatusOk = 0,
+    kStatusBad = 2,
+    kStatusNoSuchDevice = 7,
+    kStatusDataOverrun = 16,
+};
+
+class Controller {
+public:
+    explicit Controller(const std::string& dir);
+
+    // ZOLIPMCommand: exchanges one block in place; 0 when no exchange happened.
+    uint16_t Command(EsmIPMICmdIoctlReq* block);
+    // ZOLIPMGetSystemInfoParameter.
+    uint8_t* SystemInfo(const uint8_t selectors[6], int* status);
+    // ZOLIPMIFreeGeneric.
+    void FreeBuffer(void* buffer);
+
+    struct Request {
+        const uint8_t* bytes;
+        std::size_t length;
+        uint8_t netFn() const { return bytes[0]; }
+        uint8_t cmd() const { return bytes[1]; }
+        uint8_t sub() const { return length > 2 ? bytes[2] : 0; }
+        uint16_t handle() const { return static_cast<uint16_t>(bytes[3] | (bytes[4] << 8)); }
+    };
+
+    struct Reply {
+        uint8_t completion = kCcSuccess;
+        std::vector<uint8_t> data;     // bytes after the completion code
+        bool noResponse = false;       // nothing is written back (cold reset)
+        bool withHandle = false;       // data begins with the session handle
+        void Fail(uint8_t cc) {
+            completion = cc;
+            data.clear();
+            withHandle = false;
+        }
+    };
+
+    typedef void (Controller::*Handler)(const Request&, Reply&);
+
+    // One row of the dispatcher: request bytes 0 and 1 (and 2 when sub is
+    // not -1) select the handler.  Later commands are added here.
+    struct Route {
+        uint8_t netFn;
+        uint8_t cmd;
+        int sub;
+        std::size_t minRequest;  // shortest acceptable request
+        bool needsSession;       // bytes 3-4 must name the open session
+        Handler handler;
+        const char* name;
+    };
+
+private:
+    static const Route kRoutes[];
+    const Route* findRoute(const Request& request, bool& knownCommand) const;
+
+    // Handlers.
+    void BeginSession(const Request&, Reply&);
+    void BeginSessionExtended(const Request&, Reply&);
+    void EndSession(const Request&, Reply&);
+    void GetStatus(const Request&, Reply&);
+    void GetStateFlag(const Request&, Reply&);
+    void SetStateFlag(const Request&, Reply&);
+    void GetRepositoryKind(const Request&, Reply&);
+    void GetAccessState(const Request&, Reply&);
+    void GetVersion(const Request&, Reply&);
+    void GetSystemKind(const Request&, Reply&);
+    void GetPowerSupplyVersion(const Request&, Reply&);
+    void GetSystemInfoParameters(const Request&, Reply&);
+    void ColdReset(const Request&, Reply&);
+
+    void startSession(const Request&, Reply&);
+    bool sessionValid(uint16_t handle) const;
+    void expireSession();
+    const Fault* fire(const unsigned char* request, std::size_t length, bool sysinfo);
+    void log(const std::string& line);
+    void save();
+
+    std::string dir_;
+    KeyValueFile conf_;
+    KeyValueFile state_;
+    std::vector<Fault> faults_;
+    unsigned long now_;
+};
+
+}  // namespace zemt_emu
+
+#endif

@@ -1,0 +1,52 @@
+// The TREN stand-in: the hardware-access library's C entry points, answered
+// by the emulated controller of the state directory named in
+// ZEMT_EMULATOR_DIR.  Without that variable there is no controller: every
+// exchange fails the way it does on a host without one.
+#include <cstdlib>
+
+#include "Controller.h"
+
+#define TREN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+const char* stateDir() {
+    const char* dir = std::getenv(zemt_emu::kStateDirEnv);
+    return dir != nullptr && *dir != '\0' ? dir : nullptr;
+}
+}  // namespace
+
+TREN_EXPORT uint16_t ZOLIPMCommand(EsmIPMICmdIoctlReq* req, EsmIPMICmdIoctlReq* rsp) {
+    const char* dir = stateDir();
+    if (dir == nullptr || req == nullptr || rsp == nullptr) return 0;
+    if (rsp != req) *rsp = *req;
+    zemt_emu::StateLock lock(dir);
+    zemt_emu::Controller controller(dir);
+    return controller.Command(rsp);
+}
+
+TREN_EXPORT uint8_t* ZOLIPMGetSystemInfoParameter(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+                                                   uint8_t b4, uint8_t b5, int* status,
+                                                   int /*timeout*/) {
+    int ignored = 0;
+    if (status == nullptr) status = &ignored;
+    const char* dir = stateDir();
+    if (dir == nullptr) {
+        *status = -1;
+        return nullptr;
+    }
+    const uint8_t selectors[6] = {b0, b1, b2, b3, b4, b5};
+    zemt_emu::StateLock lock(dir);
+    zemt_emu::Controller controller(dir);
+    return controller.SystemInfo(selectors, status);
+}
+
+TREN_EXPORT void ZOLIPMIFreeGeneric(void* buffer) {
+    const char* dir = stateDir();
+    if (dir == nullptr) {
+        std::free(buffer);
+        return;
+    }
+    zemt_emu::StateLock lock(dir);
+    zemt_emu::Controller controller(dir);
+    controller.FreeBuffer(buffer);
+}

@@ -1,0 +1,88 @@
+// Shared set-up of the end-to-end tests: a fresh emulator state directory
+// and working directory in a temporary directory, the emulated host
+// installed in the library, and readers for the logs the emulator writes.
+#ifndef ZEMT_E2E_EMULATORFIXTURE_H
+#define ZEMT_E2E_EMULATORFIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/State.h"
+
+// One line of requests.log.
+struct LoggedRequest {
+    unsigned long time = 0;
+    std::string kind;              // "cmd", "sysinfo" or "free"
+    std::vector<unsigned> request; // request bytes
+    std::vector<unsigned> response;  // empty when nothing was answered
+    std::string status;            // transport status ("-" when none)
+    std::string rest;              // the remainder (result=..., notes)
+
+    bool Is(std::initializer_list<unsigned> prefix) const;
+    bool Answered() const { return !response.empty(); }
+};
+
+// One line of host-commands.log.
+struct LoggedCommand {
+    unsigned long time = 0;
+    std::string kind;  // system, background, popen
+    int status = 0;
+    std::string text;
+};
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class EmulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the state directory (options start from the defaults) and
+    // installs the emulated host.
+    void Init(const std::function<void(zemt_emu::InitOptions&)>& configure = nullptr);
+    // Starts over with a new temporary directory and state (for tables).
+    void Fresh(const std::function<void(zemt_emu::InitOptions&)>& configure = nullptr);
+    void Fault(const std::string& line);
+
+    std::vector<LoggedRequest> Requests() const;
+    std::vector<LoggedCommand> Commands() const;
+    std::vector<std::string> CommandTexts() const;
+    unsigned long Clock() const;
+    std::string ControllerState(const std::string& key) const;
+    std::string HostSetting(const std::string& key) const;
+
+    std::string InRoot(const std::string& hostPath) const;
+    bool RootHas(const std::string& hostPath) const;
+    void WriteWorkFile(const std::string& name, const std::string& text) const;
+
+    // Runs a program with extra environment settings (an empty value unsets
+    // the variable), in the working directory, and collects its output.
+    ProcessResult Run(const std::vector<std::string>& argv,
+                      const std::map<std::string, std::string>& env = {}) const;
+    ProcessResult RunZemt(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env = {}) const;
+
+    std::string tempDir_;
+    std::string workDir_;
+    std::string stateDir_;
+    std::unique_ptr<CEmulatedHost> host_;
+
+private:
+    std::string savedCwd_;
+    std::string savedEnv_;
+    bool hadEnv_ = false;
+};
+
+std::string ProcessDirectory();
+
+#endif
