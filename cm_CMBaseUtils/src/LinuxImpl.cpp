@@ -213,3 +213,12 @@ long CLinuxImpl::ReadDevice(int fd, void* buffer, unsigned int length, unsigned 
 int CLinuxImpl::IoctlDevice(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
 
 int CLinuxImpl::CloseDevice(int fd) { return close(fd); }
+
+PathKind CLinuxImpl::GetPathKind(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return PathMissing;
+    if (S_ISLNK(st.st_mode)) return PathSymlink;
+    if (S_ISDIR(st.st_mode)) return PathDirectory;
+    if (S_ISREG(st.st_mode)) return PathFile;
+    return PathOther;
+}

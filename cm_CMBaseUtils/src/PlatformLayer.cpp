@@ -79,6 +79,9 @@ int CPlatformLayer::IoctlDevice(int fd, unsigned long request, void* arg) {
     return GetPlatform()->IoctlDevice(fd, request, arg);
 }
 int CPlatformLayer::CloseDevice(int fd) { return GetPlatform()->CloseDevice(fd); }
+PathKind CPlatformLayer::GetPathKind(const std::string& path) {
+    return GetPlatform()->GetPathKind(path);
+}
 
 int CPlatformLayer::Run(const std::string& cmd) {
     long unused = 0;

@@ -265,6 +265,10 @@ void CEmulatedHost::SyncFileSystems() {
     // Nothing is cached between the sandbox and the disk that matters here.
 }
 
+PathKind CEmulatedHost::GetPathKind(const std::string& path) {
+    return CLinuxImpl::GetPathKind(MapPath(path));
+}
+
 bool CEmulatedHost::IsDirectory(const std::string& path) {
     struct stat st;
     return stat(MapPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -7,6 +7,9 @@
 
 #include "zemt_export.h"
 
+// What a path names, as lstat sees it.
+enum PathKind { PathMissing = 0, PathFile, PathDirectory, PathSymlink, PathOther };
+
 // The one seam between the library and its host.  The first sixteen slots
 // are the historical interface in their historical order; the slots after
 // them carry the remaining host actions (privileges, pipes, file tests,
@@ -55,6 +58,8 @@ public:
                             unsigned long long offset) = 0;
     virtual int IoctlDevice(int fd, unsigned long request, void* arg) = 0;
     virtual int CloseDevice(int fd) = 0;
+    // What a path names without following a final symbolic link (lstat).
+    virtual PathKind GetPathKind(const std::string& path) = 0;
 };
 
 // The production implementation: every slot is the direct system call.
@@ -94,6 +99,7 @@ public:
                     unsigned long long offset) override;
     int IoctlDevice(int fd, unsigned long request, void* arg) override;
     int CloseDevice(int fd) override;
+    PathKind GetPathKind(const std::string& path) override;
 
     bool isPAVOTRENInstalled();
 
@@ -141,6 +147,7 @@ public:
     static long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset);
     static int IoctlDevice(int fd, unsigned long request, void* arg);
     static int CloseDevice(int fd);
+    static PathKind GetPathKind(const std::string& path);
 
     // Convenience for the common "run it, ignore flag and param" call.
     static int Run(const std::string& cmd);
