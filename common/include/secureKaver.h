@@ -40,6 +40,9 @@ public:
     virtual ~secureKaver();
 
     // ---- library object ----------------------------------------------------
+    // Generation, repository checks, session, catalogue refresh, detach all,
+    // left-over drop box removal.  Called once after construction.
+    bool secureKaverInit();
     bool secureKaverInitIPMI();
     int GetSystemGeneration();
     uint8_t getZEMTError();
@@ -106,6 +109,37 @@ public:
     // Deletes the first dynamic partition of `bitmap` labelled `name`
     // (case ignored); true also when there is none.
     bool deleteDynPartWithName(uint16_t bitmap, const std::string& name);
+
+    // ---- attach and detach -----------------------------------------------------
+    bool AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint16_t partId);
+    bool DetachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint16_t partId, bool bDetachAll);
+    bool AttachKaverPartition(uint16_t partId);
+    bool AttachKaverPartition(const std::string& label);
+    bool DetachKaverPartition(uint16_t partId);
+    bool DetachKaverPartition(const std::string& label);
+    // Detaches every partition; always true.
+    bool DetachAll();
+    // Older ESX hosts keep stale SCSI entries after a detach: drop them.
+    void ESX_RemoveEntries(uint16_t statBitMap, uint16_t dynBitMap, uint16_t partId);
+
+    // ---- host disks ------------------------------------------------------------
+    // Waits (up to 60 attempts, 5 s apart) for the disk carrying the FAT
+    // volume label; its device path, or empty text.
+    std::string getDevicePath(const std::string& label);
+    bool isSGDriverLoaded();
+    // out = RHatPartDir + label + "/"; always true.
+    bool getPartDrive(const std::string& label, std::string& out);
+    // out: a buffer of at least MAXPATH_LEN bytes; always true.
+    bool getDynPartDrive(const char* label, char* out);
+
+    // ---- mounting --------------------------------------------------------------
+    bool mountStatPartition(const std::string& label);
+    bool mountDynPartition();
+    bool unmountStatPartition(const std::string& label);
+    bool unmountDynPartition();
+    // Output of cmd, at most 512 bytes, up to the first NUL.
+    std::string executeCmd(const std::string& cmd);
+    void syncAll(const std::string& mountPoint);
 
     // ---- host preparation ----------------------------------------------------
     bool getLinuxOSVer();
