@@ -44,6 +44,20 @@ public:
     // be read, holds no FAT file system or has no label entry.
     static std::string getLabel(const std::string& path);
 
+    // One scan: the sd device (or its first partition) whose FAT label
+    // starts with strLabel.  False when a scan step failed; true otherwise,
+    // with strDeviceName set only when a disk matched.
+    bool GetDeviceWithLabel(const std::string& strLabel, std::string& strDeviceName);
+    // The sg device paths of the host, into m_sgDevices.
+    bool GetAllSGDevices();
+    // The sg devices on emulated SCSI hosts (USB storage), into m_deviceInfo.
+    bool GetEumlatedSGDevices();
+    // The sd devices answering the SCSI address requests, paired with the
+    // candidates (or, in scan-all mode, taken as candidates themselves).
+    bool GetSDDevices();
+    // Pairs sdName with every candidate at the same SCSI address.
+    bool SearchSGDevice(const std::string& sdName, const scsi_idlun& idlun, int busNumber);
+
     std::map<std::string, sg_device_info> m_deviceInfo;
     std::list<std::string> m_sgDevices;
     bool m_bScanAllDevices;

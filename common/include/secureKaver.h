@@ -154,6 +154,24 @@ public:
     // ---- versioned component folders -----------------------------------------
     bool get_comp_id(std::string& compId);
 
+    // ---- staging: copy list, deletion, signed payloads -------------------------
+    // Opens a new copy list (empties the old one); 12 when one is open.
+    bool StartCopyFile();
+    // Adds one action; the source is checked, sized and hashed now.  The
+    // same source and destination twice add one entry.  A rejected entry
+    // leaves the list as it was, still open.
+    bool AddFile(std::string src, std::string dest, exmlMode action);
+    // Adds a filecopy; numbers from the counter's next value (the first
+    // entry after StartCopyFile gets order 2).  SplitFile is not used.
+    bool AddFile(std::string src, std::string dest, bool SplitFile);
+    // Closes the list; the entries stay until the next StartCopyFile.
+    bool EndCopyFile();
+    // Appends a filedelete of `fileName` (label "/" path), open list or not.
+    bool DeleteKaverFile(std::string fileName);
+    // A ".zip" and a ".sig" in ./payload; the ".zip" listed last is named
+    // in m_strPayloadFileName.
+    bool IsPayloadSigned(std::string& m_strPayloadFileName);
+
     // ---- fields, in declaration order ----------------------------------------
     sessionEc_t sessionEc;
     sessionHandle thisSession;
@@ -182,5 +200,9 @@ private:
 
     void restartController();
 };
+
+// Partition number written as the leading decimal folder of a name
+// ("22/fw/x.bin" -> 22), read as atoi would; 0 when there is none.
+ZEMT_API uint16_t GetPartNum(std::string fileName);
 
 #endif

@@ -121,6 +121,11 @@ extern ZEMT_API const char* WYRRel;
 extern ZEMT_API const char* NewWYRRel;
 extern ZEMT_API const char* RHatUdevLibDir;
 
+// Where partitions are mounted and linked, and the sysfs list of sg devices.
+extern ZEMT_API const char* RHatPartDir;
+extern ZEMT_API const char* StatSecKavDev;
+extern ZEMT_API const char* sysfs_sg_dir;
+
 // The hardware-access library and its command entry point.
 extern ZEMT_API void* zolipmiLib;
 extern ZEMT_API FPROCZOLIPMCOMMAND pfnCommandWithoutRetry;

@@ -31,5 +31,8 @@ const char* QEVRel = "/VERSION";
 const char* WYRRel = "/VER_INFO";
 const char* NewWYRRel = "/qev-version";
 const char* RHatUdevLibDir = "/etc/udev/rules.d/";
+const char* RHatPartDir = "/tmp/";
+const char* StatSecKavDev = "/dev/seckavupd-";
+const char* sysfs_sg_dir = "/sys/class/scsi_generic";
 
 EsmIPMICmdIoctlReq IPMIReqBuf;

@@ -50,6 +50,9 @@ int main(int argc, char **argv) {
     expect_text(lib, "WYRRel", "/VER_INFO");
     expect_text(lib, "NewWYRRel", "/qev-version");
     expect_text(lib, "RHatUdevLibDir", "/etc/udev/rules.d/");
+    expect_text(lib, "RHatPartDir", "/tmp/");
+    expect_text(lib, "StatSecKavDev", "/dev/seckavupd-");
+    expect_text(lib, "sysfs_sg_dir", "/sys/class/scsi_generic");
     expect_text(lib, "TREN_IPMILIB", "libzolipm32.so");
 
     const _Bool *debugLog = need(lib, "DebugLog");

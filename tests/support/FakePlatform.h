@@ -1,6 +1,8 @@
 #ifndef ZEMT_TEST_FAKE_PLATFORM_H
 #define ZEMT_TEST_FAKE_PLATFORM_H
 
+#include <stdint.h>
+
 #include <map>
 #include <set>
 #include <string>
@@ -44,6 +46,43 @@ public:
     std::string processDirectory = "/opt/zemt-pkg/";
     std::string currentDirectory = "/work/pkg/";
 
+    // ---- block devices ------------------------------------------------------------
+    // A device node: its bytes (what reads return) and the SCSI requests it
+    // answers.  An sg node answers SG_EMULATED_HOST and SG_GET_SCSI_ID, an
+    // sd node SCSI_IOCTL_GET_IDLUN and SCSI_IOCTL_GET_BUS_NUMBER.
+    struct FakeDevice {
+        std::vector<uint8_t> bytes;
+        bool sgNode = false;
+        int emulatedHost = 1;     // SG_EMULATED_HOST answer
+        bool sdNode = false;
+        bool idlunFails = false;  // SCSI_IOCTL_GET_IDLUN fails
+        bool busFails = false;    // SCSI_IOCTL_GET_BUS_NUMBER fails
+        int host = 0, channel = 0, id = 0, lun = 0;
+    };
+    static const std::string kSysfsSg;  // "/sys/class/scsi_generic"
+
+    // /dev/sgN at the SCSI address, listed under /sys/class/scsi_generic.
+    FakeDevice& addSg(const std::string& name, int host, int channel, int id, int lun, bool emulated = true);
+    // /dev/<name> at the SCSI address, holding `bytes`.
+    FakeDevice& addSd(const std::string& name, int host, int channel, int id, int lun,
+                      std::vector<uint8_t> bytes = {});
+    // A node with bytes only (a partition such as /dev/sdb1).
+    FakeDevice& addBlock(const std::string& path, std::vector<uint8_t> bytes);
+    void removeDevice(const std::string& path) { devices.erase(path); }
+    void addDirectory(const std::string& path) { pathKinds[path] = PathDirectory; }
+
+    std::map<std::string, FakeDevice> devices;   // by device path
+    std::map<std::string, PathKind> pathKinds;   // lstat answers (beyond devices and files)
+    // When set, an open of a missing device also fails a real open(2) of a
+    // missing name in this directory, so that it costs what a failed open
+    // costs on a host.
+    std::string failedOpenDir;
+
+    std::vector<std::string> openedDevices;  // every OpenDevice path, in order
+    int failedOpens = 0;
+    int deviceReads = 0;
+    std::map<int, std::string> openFds;      // still open
+
     // ---- what the library did ---------------------------------------------------
     std::vector<std::string> commands;      // ExecuteCmd, ExecuteCmdNoWait, pipes, in order
     std::vector<std::string> loadAttempts;  // LoadLibrary names, in order
@@ -75,6 +114,12 @@ public:
     bool ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) override;
     int RemoveFile(const std::string& path) override;
     void SyncFileSystems() override { ++syncs; }
+    bool IsDirectory(const std::string& path) override;
+    PathKind GetPathKind(const std::string& path) override;
+    int OpenDevice(const std::string& path, int flags) override;
+    long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) override;
+    int IoctlDevice(int fd, unsigned long request, void* arg) override;
+    int CloseDevice(int fd) override;
 
 private:
     int run(const std::string& cmd);
@@ -82,6 +127,7 @@ private:
     FakeTren* tren_ = nullptr;
     unsigned long clock_ = 0;
     IPlatformImpl* previous_ = nullptr;
+    int nextFd_ = 100;
 };
 
 #endif

@@ -1,0 +1,56 @@
+// Initialisation after construction: learn the server, open a session and
+// bring the repository to a clean state.
+#include <cstdio>
+
+#include "secureKaver.h"
+
+namespace {
+const uint32_t kLargeDropBoxLimit = 0x12400000;  // generation-two and -three controllers
+const uint32_t kSmallDropBoxLimit = 0x01D00000;
+}  // namespace
+
+bool secureKaver::secureKaverInit() {
+    InitOk = false;
+    getLinuxOSVer();
+    if (LinuxOSVer == -1) {
+        KAVER_LOG("Unsupported OS");
+        return false;
+    }
+    GenerationType = static_cast<systemGeneration_t>(GetSystemGeneration());
+
+    bool result = false;
+    KAVERType = GetKaverType();
+    if (KAVERType == noKaverPresent) {
+        // nothing more to do without a repository
+    } else if (!IsKaverEnabled()) {
+        KAVER_LOG("Kaver is disabled.");
+        errorInfo.lastErr = ZEMT_KAVER_DISABLED;
+    } else {
+        bool session = BeginKaverSessionExtended(KAVER_SESSION_TIMEOUT);
+        if (!session) {
+            KAVER_LOG("BeginKAVERSessionExt Session failed trying with BeginKaverSession");
+            session = BeginKaverSession(KAVER_SESSION_TIMEOUT);
+            if (!session) KAVER_LOG("Begin Kaver Session Failed.");
+        }
+        if (session) {
+            char handle[32];
+            std::snprintf(handle, sizeof handle, "(%x, %x)", thisSession.KAVER_Handle & 0xFF,
+                          (thisSession.KAVER_Handle >> 8) & 0xFF);
+            KAVER_LOG(std::string("Kaver Session Handle") + handle);
+
+            getPartInfo(getPartIndexInfo());
+            DetachAll();
+            const uint16_t dynBitmap = getDynPartIndexInfo();
+            if (dynBitmap != 0) {
+                KAVER_LOG("secureKaverInit some dynamic paritions exists.");
+                deleteDynPartWithName(dynBitmap, dynDriveName ? dynDriveName : "");
+            } else {
+                KAVER_LOG("secureKaverInit dynamic parition doesn't exists.");
+            }
+            InitOk = true;
+            result = true;
+        }
+    }
+    MAX_DYN_PART_SIZE = GenerationType > 0 ? kLargeDropBoxLimit : kSmallDropBoxLimit;
+    return result;
+}
