@@ -1,10 +1,14 @@
 // The host commands the emulated host knows.  Each handler does in the
 // sandbox what the real command would do on the host; later commands
 // (mount, umount, lsmod, blockdev, ...) are added the same way.
+#include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
+#include "zemt_emulator/Disks.h"
 #include "zemt_emulator/EmulatedHost.h"
 #include "zemt_emulator/State.h"
 
@@ -127,25 +131,26 @@ int ps(CEmulatedCommand& c) {
     return 0;
 }
 
-// Fixed-string grep with -v, -q and -i, reading standard input.
+// Fixed-string grep with -v, -q, -i and -w, reading standard input.
 int grep(CEmulatedCommand& c) {
-    bool invert = false, quiet = false, ignoreCase = false;
+    bool invert = false, quiet = false, ignoreCase = false, wholeWord = false;
     std::string pattern;
     bool havePattern = false;
     for (std::size_t i = 1; i < c.argv.size(); ++i) {
-        const std::string& word = c.argv[i];
-        if (!havePattern && word.size() > 1 && word[0] == '-') {
-            for (std::size_t k = 1; k < word.size(); ++k) {
-                if (word[k] == 'v') invert = true;
-                else if (word[k] == 'q') quiet = true;
-                else if (word[k] == 'i') ignoreCase = true;
-                else if (word[k] != 'F') {
-                    c.err = std::string("grep: option -") + word[k] + " is not emulated\n";
+        const std::string& arg = c.argv[i];
+        if (!havePattern && arg.size() > 1 && arg[0] == '-') {
+            for (std::size_t k = 1; k < arg.size(); ++k) {
+                if (arg[k] == 'v') invert = true;
+                else if (arg[k] == 'q') quiet = true;
+                else if (arg[k] == 'i') ignoreCase = true;
+                else if (arg[k] == 'w') wholeWord = true;
+                else if (arg[k] != 'F') {
+                    c.err = std::string("grep: option -") + arg[k] + " is not emulated\n";
                     return 2;
                 }
             }
         } else if (!havePattern) {
-            pattern = word;
+            pattern = arg;
             havePattern = true;
         } else {
             c.err = "grep: only standard input is emulated\n";
@@ -160,6 +165,7 @@ int grep(CEmulatedCommand& c) {
         for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         return s;
     };
+    auto wordChar = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_'; };
     std::string needle = ignoreCase ? lower(pattern) : pattern;
     bool any = false;
     std::size_t pos = 0;
@@ -167,7 +173,14 @@ int grep(CEmulatedCommand& c) {
         std::size_t end = c.in.find('\n', pos);
         std::string line = c.in.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         pos = end == std::string::npos ? c.in.size() : end + 1;
-        bool hit = (ignoreCase ? lower(line) : line).find(needle) != std::string::npos;
+        std::string haystack = ignoreCase ? lower(line) : line;
+        bool hit = false;
+        for (std::size_t at = haystack.find(needle); at != std::string::npos && !hit;
+             at = haystack.find(needle, at + 1)) {
+            std::size_t after = at + needle.size();
+            hit = !wholeWord || ((at == 0 || !wordChar(haystack[at - 1])) &&
+                                 (after >= haystack.size() || !wordChar(haystack[after])));
+        }
         if (hit != invert) {
             any = true;
             if (!quiet) c.out += line + "\n";
@@ -205,7 +218,435 @@ int trenInstallScript(CEmulatedCommand& c) {
     return 2;
 }
 
+
+// ---- file commands -------------------------------------------------------------------
+
+std::string hostDirName(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string hostBaseName(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string normalHost(const std::string& path) {
+    std::string normal = fs::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
+// Glob characters in the last component, as the shell would have expanded
+// them (no match: the word stays as it is).
+std::vector<std::string> expand(CEmulatedHost& host, const std::string& word) {
+    std::string base = hostBaseName(word);
+    if (base.find_first_of("*?[") == std::string::npos) return {word};
+    std::string dir = hostDirName(word);
+    std::vector<std::string> matches;
+    std::error_code ec;
+    for (fs::directory_iterator it(host.MapPath(dir), ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (fnmatch(base.c_str(), name.c_str(), FNM_PERIOD) == 0)
+            matches.push_back((dir == "/" ? "" : dir) + "/" + name);
+    }
+    std::sort(matches.begin(), matches.end());
+    if (matches.empty()) matches.push_back(word);
+    return matches;
+}
+
+bool isMountDir(CEmulatedHost& host, const std::string& hostPath) {
+    for (const CEmulatedHost::Mount& m : host.Mounts())
+        if (m.dir == normalHost(hostPath)) return true;
+    return false;
+}
+
+int mkdirCommand(CEmulatedCommand& c) {
+    bool parents = false;
+    std::size_t first = firstOperand(c.argv);
+    for (std::size_t i = 1; i < first; ++i)
+        if (c.argv[i].find('p') != std::string::npos) parents = true;
+    if (first >= c.argv.size()) {
+        c.err = "mkdir: missing operand\n";
+        return 1;
+    }
+    int status = 0;
+    for (std::size_t i = first; i < c.argv.size(); ++i) {
+        std::string path = c.host.MapPath(c.argv[i]);
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            if (!parents) {
+                c.err += "mkdir: cannot create directory '" + c.argv[i] + "': File exists\n";
+                status = 1;
+            }
+            continue;
+        }
+        if (fs::exists(fs::symlink_status(path, ec))) {
+            c.err += "mkdir: cannot create directory '" + c.argv[i] + "': File exists\n";
+            status = 1;
+            continue;
+        }
+        bool made = parents ? fs::create_directories(path, ec) : fs::create_directory(path, ec);
+        if (!made || ec) {
+            c.err += "mkdir: cannot create directory '" + c.argv[i] + "': " + ec.message() + "\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
+int lnCommand(CEmulatedCommand& c) {
+    bool symbolic = false, force = false;
+    std::size_t first = firstOperand(c.argv);
+    for (std::size_t i = 1; i < first; ++i) {
+        if (c.argv[i].find('s') != std::string::npos) symbolic = true;
+        if (c.argv[i].find('f') != std::string::npos) force = true;
+    }
+    if (!symbolic || c.argv.size() - first != 2) {
+        c.err = "ln: only 'ln -s[f] TARGET LINK' is emulated\n";
+        return 1;
+    }
+    std::string target = c.argv[first];
+    std::string link = c.argv[first + 1];
+    std::error_code ec;
+    // Like ln: a LINK that is a directory receives the link inside it.
+    if (fs::is_directory(c.host.MapPath(link), ec)) link = normalHost(link) + "/" + hostBaseName(target);
+    std::string mappedLink = c.host.MapPath(link);
+    if (fs::exists(fs::symlink_status(mappedLink, ec))) {
+        if (!force) {
+            c.err = "ln: failed to create symbolic link '" + link + "': File exists\n";
+            return 1;
+        }
+        fs::remove(mappedLink, ec);
+    }
+    // An absolute target points into the sandbox, so following the link
+    // never leaves it.
+    std::string stored = !target.empty() && target[0] == '/' ? c.host.MapPath(target) : target;
+    fs::create_symlink(stored, mappedLink, ec);
+    if (ec) {
+        c.err = "ln: failed to create symbolic link '" + link + "': " + ec.message() + "\n";
+        return 1;
+    }
+    return 0;
+}
+
+// Removes what a directory holds, leaving the directory.
+void removeContents(const std::string& dir) {
+    std::error_code ec;
+    std::vector<fs::path> children;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        children.push_back(it->path());
+    for (const fs::path& child : children) fs::remove_all(child, ec);
+}
+
+int rmCommand(CEmulatedCommand& c) {
+    bool recursive = false, force = false;
+    std::size_t first = firstOperand(c.argv);
+    for (std::size_t i = 1; i < first; ++i) {
+        const std::string& opt = c.argv[i];
+        if (opt.find_first_of("rR") != std::string::npos) recursive = true;
+        if (opt.find('f') != std::string::npos) force = true;
+    }
+    int status = 0;
+    for (std::size_t i = first; i < c.argv.size(); ++i) {
+        for (const std::string& word : expand(c.host, c.argv[i])) {
+            std::string path = c.host.MapPath(word);
+            std::error_code ec;
+            fs::file_status st = fs::symlink_status(path, ec);
+            if (!fs::exists(st)) {
+                if (!force) {
+                    c.err += "rm: cannot remove '" + word + "': No such file or directory\n";
+                    status = 1;
+                }
+                continue;
+            }
+            if (fs::is_directory(st)) {
+                if (!recursive) {
+                    c.err += "rm: cannot remove '" + word + "': Is a directory\n";
+                    status = 1;
+                    continue;
+                }
+                bool holdsMount = false;
+                for (const CEmulatedHost::Mount& m : c.host.Mounts()) {
+                    std::string dir = normalHost(word);
+                    if (m.dir == dir || m.dir.compare(0, dir.size() + 1, dir + "/") == 0) holdsMount = true;
+                }
+                if (holdsMount) {
+                    // As on a real host: what the mounted file system holds
+                    // is deleted, the mount point itself is busy.
+                    if (isMountDir(c.host, word)) removeContents(path);
+                    c.err += "rm: cannot remove '" + word + "': Device or resource busy\n";
+                    status = 1;
+                    continue;
+                }
+                fs::remove_all(path, ec);
+            } else {
+                fs::remove(path, ec);
+            }
+            if (ec) {
+                c.err += "rm: cannot remove '" + word + "': " + ec.message() + "\n";
+                status = 1;
+            }
+        }
+    }
+    return status;
+}
+
+int echoCommand(CEmulatedCommand& c) {
+    for (std::size_t i = 1; i < c.argv.size(); ++i) c.out += (i > 1 ? " " : "") + c.argv[i];
+    c.out += "\n";
+    return 0;
+}
+
+int catCommand(CEmulatedCommand& c) {
+    if (c.argv.size() < 2) {
+        c.out = c.in;
+        return 0;
+    }
+    int status = 0;
+    for (std::size_t i = 1; i < c.argv.size(); ++i) {
+        std::string text;
+        if (!ReadWholeFile(c.host.MapPath(c.argv[i]), text)) {
+            c.err += "cat: " + c.argv[i] + ": No such file or directory\n";
+            status = 1;
+        }
+        c.out += text;
+    }
+    return status;
+}
+
+// sed -n '/TEXT/{g;1!p;};h': prints the line before each line holding TEXT.
+int sedCommand(CEmulatedCommand& c) {
+    const std::string suffix = "/{g;1!p;};h";
+    if (c.argv.size() != 3 || c.argv[1] != "-n" || c.argv[2].size() <= suffix.size() + 1 ||
+        c.argv[2][0] != '/' ||
+        c.argv[2].compare(c.argv[2].size() - suffix.size(), suffix.size(), suffix) != 0) {
+        c.err = "sed: only -n '/TEXT/{g;1!p;};h' is emulated\n";
+        return 1;
+    }
+    std::string pattern = c.argv[2].substr(1, c.argv[2].size() - suffix.size() - 1);
+    std::string hold;
+    std::size_t pos = 0, number = 0;
+    while (pos < c.in.size()) {
+        std::size_t end = c.in.find('\n', pos);
+        std::string line = c.in.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? c.in.size() : end + 1;
+        ++number;
+        std::string space = line;
+        if (line.find(pattern) != std::string::npos) {
+            space = hold;
+            if (number != 1) c.out += space + "\n";
+        }
+        hold = space;
+    }
+    return 0;
+}
+
+int syncWriteBack(CEmulatedCommand& c) {
+    int status = 0;
+    for (const CEmulatedHost::Mount& m : c.host.Mounts()) {
+        if (!m.readWrite) continue;
+        std::string error;
+        if (!c.host.WriteBack(m, error)) {
+            c.err += "sync: error syncing '" + m.dir + "': " + error + "\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
+// ---- disks ---------------------------------------------------------------------------
+
+// blockdev --report: a scan that makes the kernel look at the disks; a disk
+// the fault script delays shows up after its number of scans.
+int blockdev(CEmulatedCommand& c) {
+    if (c.argv.size() < 2 || c.argv[1] != "--report") {
+        c.err = "blockdev: only --report is emulated\n";
+        return 1;
+    }
+    DiskTable disks;
+    {
+        StateLock lock(c.host.StateDir());
+        disks.Load(c.host.StateDir());
+        for (Disk& d : disks.Disks())
+            if (d.scansLeft > 0) --d.scansLeft;
+        disks.Save(c.host.StateDir());
+        SyncDiskNodes(c.host.StateDir(), disks);
+    }
+    c.out = "RO    RA   SSZ   BSZ   StartSec            Size   Device\n";
+    for (const Disk& d : disks.Disks()) {
+        if (!d.Visible()) continue;
+        std::error_code ec;
+        std::uintmax_t size = fs::file_size(d.image, ec);
+        char line[160];
+        std::snprintf(line, sizeof line, "rw   256   512  4096          0 %15ju   /dev/%s\n", size, d.sd.c_str());
+        c.out += line;
+    }
+    return 0;
+}
+
+int lsmod(CEmulatedCommand& c) {
+    c.out = "Module                  Size  Used by\n"
+            "usb_storage            48417  0\n";
+    if (c.host.HostSetting("sg_driver", "1") == "1") c.out += "sg                     36533  0\n";
+    c.out += "sd_mod                 39488  2\n"
+             "vfat                   17461  0\n";
+    return 0;
+}
+
+// mount -t vfat -oOPTIONS DEVICE DIR: the partition's files are copied out
+// of the image into DIR (mtools), and the mount is recorded.
+int mountCommand(CEmulatedCommand& c) {
+    std::string type, options;
+    std::vector<std::string> operands;
+    for (std::size_t i = 1; i < c.argv.size(); ++i) {
+        const std::string& arg = c.argv[i];
+        if (arg == "-t" && i + 1 < c.argv.size()) type = c.argv[++i];
+        else if (arg == "-o" && i + 1 < c.argv.size()) options = c.argv[++i];
+        else if (arg.compare(0, 2, "-o") == 0) options = arg.substr(2);
+        else operands.push_back(arg);
+    }
+    if (operands.size() != 2 || type != "vfat") {
+        c.err = "mount: only 'mount -t vfat [-o OPTIONS] DEVICE DIR' is emulated\n";
+        return 1;
+    }
+    bool readWrite = (',' + options + ',').find(",rw,") != std::string::npos;
+    std::string dir = normalHost(operands[1]);
+
+    // Follow the device link inside the sandbox to a disk node.
+    DiskTable disks;
+    disks.Load(c.host.StateDir());
+    std::string current = normalHost(operands[0]);
+    Disk* disk = nullptr;
+    std::string node;
+    for (int hops = 0; hops < 16 && disk == nullptr; ++hops) {
+        if (hostDirName(current) == "/dev") {
+            Disk* found = disks.FindByNode(hostBaseName(current));
+            if (found != nullptr && found->Visible()) {
+                disk = found;
+                node = hostBaseName(current);
+                break;
+            }
+        }
+        std::error_code ec;
+        std::string mapped = c.host.MapPath(current);
+        if (!fs::is_symlink(fs::symlink_status(mapped, ec))) break;
+        std::string target = fs::read_symlink(mapped, ec).string();
+        if (target.empty()) break;
+        if (target[0] == '/') current = c.host.HostPathOf(target);
+        else current = normalHost(hostDirName(current) + "/" + target);
+        if (current.empty()) break;
+    }
+    if (disk == nullptr) {
+        c.err = "mount: " + dir + ": special device " + operands[0] + " does not exist.\n";
+        return 32;
+    }
+    if (disk->offset > 0 && node != disk->PartitionNode()) {
+        // The whole disk of a partitioned disk holds no file system.
+        c.err = "mount: " + dir + ": wrong fs type, bad option, bad superblock on " + operands[0] + ".\n";
+        return 32;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(c.host.MapPath(dir), ec)) {
+        c.err = "mount: " + dir + ": mount point does not exist.\n";
+        return 32;
+    }
+    std::vector<CEmulatedHost::Mount> mounts = c.host.Mounts();
+    for (const CEmulatedHost::Mount& m : mounts) {
+        if (m.dir == dir) {
+            c.err = "mount: " + dir + ": " + m.device + " already mounted or mount point busy.\n";
+            return 32;
+        }
+    }
+    std::string output;
+    int status = RunTool({"mcopy", "-s", "-n", "-m", "-i", MtoolsImage(disk->image, disk->offset), "::*",
+                          c.host.MapPath(dir) + "/"},
+                         &output);
+    if (status != 0 && output.find("not found") == std::string::npos) {
+        removeContents(c.host.MapPath(dir));
+        c.err = "mount: " + dir + ": can't read superblock on /dev/" + node + ".\n";
+        return 32;
+    }
+    CEmulatedHost::Mount m;
+    m.dir = dir;
+    m.device = "/dev/" + node;
+    m.image = disk->image;
+    m.offset = disk->offset;
+    m.label = disk->label;
+    m.readWrite = readWrite;
+    mounts.push_back(m);
+    c.host.SaveMounts(mounts);
+    return 0;
+}
+
+int umountCommand(CEmulatedCommand& c) {
+    std::size_t first = firstOperand(c.argv);
+    if (c.argv.size() - first != 1) {
+        c.err = "umount: only 'umount DIR|DEVICE' is emulated\n";
+        return 1;
+    }
+    std::string which = normalHost(c.argv[first]);
+    std::vector<CEmulatedHost::Mount> mounts = c.host.Mounts();
+    for (std::size_t i = 0; i < mounts.size(); ++i) {
+        const CEmulatedHost::Mount& m = mounts[i];
+        if (m.dir != which && m.device != which) continue;
+        std::string error;
+        if (m.readWrite && !c.host.WriteBack(m, error)) {
+            c.err = "umount: " + m.dir + ": " + error + "\n";
+            return 32;
+        }
+        removeContents(c.host.MapPath(m.dir));
+        mounts.erase(mounts.begin() + static_cast<long>(i));
+        c.host.SaveMounts(mounts);
+        return 0;
+    }
+    c.err = "umount: " + which + ": not mounted.\n";
+    return 32;
+}
+
 }  // namespace
+
+bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
+    // A fresh file system with everything under the mount directory; it
+    // replaces the image's only when all of it fitted.
+    std::error_code ec;
+    std::uintmax_t size = fs::file_size(mount.image, ec);
+    if (ec || size <= static_cast<std::uintmax_t>(mount.offset)) {
+        error = "the partition image is gone";
+        return false;
+    }
+    long bytes = static_cast<long>(size) - mount.offset;
+    std::string temp = JoinPath(JoinPath(m_strStateDir, files::kPartitions), "writeback.tmp");
+    if (!MakeFatImage(temp, bytes, mount.label, false, error)) return false;
+    std::vector<std::string> argv = {"mcopy", "-s", "-i", temp};
+    for (fs::directory_iterator it(MapPath(mount.dir), ec), end; !ec && it != end; it.increment(ec))
+        argv.push_back(it->path().string());
+    if (argv.size() > 4) {
+        argv.push_back("::/");
+        std::string output;
+        if (RunTool(argv, &output) != 0) {
+            fs::remove(temp, ec);
+            error = output.find("Disk full") != std::string::npos ? "No space left on device"
+                                                                   : "write error: " + output;
+            return false;
+        }
+    }
+    std::ifstream in(temp.c_str(), std::ios::binary);
+    std::fstream out(mount.image.c_str(), std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(mount.offset);
+    std::vector<char> buffer(1 << 16);
+    while (in && out) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.write(buffer.data(), in.gcount());
+    }
+    bool written = static_cast<bool>(out);
+    out.close();
+    in.close();
+    fs::remove(temp, ec);
+    if (!written) error = "cannot write the partition image";
+    return written;
+}
 
 void CEmulatedHost::registerBuiltins() {
     RegisterCommand("cp", cp);
@@ -216,4 +657,15 @@ void CEmulatedHost::registerBuiltins() {
     RegisterCommand("ps", ps);
     RegisterCommand("grep", grep);
     RegisterCommand("tarnvelmoinstall.sh", trenInstallScript);
+    RegisterCommand("mkdir", mkdirCommand);
+    RegisterCommand("ln", lnCommand);
+    RegisterCommand("rm", rmCommand);
+    RegisterCommand("echo", echoCommand);
+    RegisterCommand("cat", catCommand);
+    RegisterCommand("sed", sedCommand);
+    RegisterCommand("sync", syncWriteBack);
+    RegisterCommand("blockdev", blockdev);
+    RegisterCommand("lsmod", lsmod);
+    RegisterCommand("mount", mountCommand);
+    RegisterCommand("umount", umountCommand);
 }

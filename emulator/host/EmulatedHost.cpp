@@ -9,8 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 
+#include "zemt_emulator/Disks.h"
+#include "zemt_emulator/FaultScript.h"
 #include "zemt_emulator/ShellWords.h"
 #include "zemt_emulator/State.h"
 
@@ -53,6 +57,25 @@ std::string oneLine(const std::string& text) {
 }
 
 int exitStatusAsSystem(int status) { return (status & 0xFF) << 8; }
+
+// The host's SCSI rescan loop on ESX 4 is one line the splitter cannot
+// take apart (a for loop over a command substitution).
+const char* const kEsxRescanLoop =
+    "for i in `/usr/sbin/esxcfg-scsidevs -A | /bin/awk '{print $1}' | uniq` ; do "
+    "/usr/sbin/esxcfg-rescan $i &> /dev/null ; done";
+
+// Linux SCSI requests the library's disk search uses.
+const unsigned long kSgEmulatedHost = 0x2203;
+const unsigned long kSgGetScsiId = 0x2276;
+const unsigned long kScsiGetIdLun = 0x5382;
+const unsigned long kScsiGetBusNumber = 0x5386;
+
+struct ScsiId {  // the 32-byte SG_GET_SCSI_ID record
+    int host_no, channel, scsi_id, lun, scsi_type;
+    short h_cmd_per_lun, d_queue_depth;
+    int unused[2];
+};
+static_assert(sizeof(ScsiId) == 32, "SG_GET_SCSI_ID record is 32 bytes");
 
 }  // namespace
 
@@ -115,6 +138,14 @@ int CEmulatedHost::runSimple(const std::vector<std::string>& argv, const std::st
         err += program + ": No such file or directory\n";
         return kNotFound;
     }
+    // A scripted host failure: the command does nothing and fails.
+    std::string joined;
+    for (const std::string& word : argv) joined += (joined.empty() ? "" : " ") + word;
+    int faulted = FireHostFault(m_strStateDir, name, joined);
+    if (faulted > 0) {
+        err += program + ": emulated failure (fault script)\n";
+        return faulted;
+    }
     CEmulatedCommand command{*this, argv, in, "", ""};
     int status = found->second.handler(command);
     out = command.out;
@@ -127,7 +158,9 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
     std::vector<Pipeline> list;
     std::string error;
     int status = 0;
-    if (!ParseCommandLine(line, list, error)) {
+    if (line == kEsxRescanLoop) {
+        status = 0;  // every adapter rescanned; nothing is printed
+    } else if (!ParseCommandLine(line, list, error)) {
         status = 2;  // what a shell answers to a syntax error
     } else {
         std::string previous;  // separator of the pipeline before
@@ -139,7 +172,11 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
             std::string data;
             for (const SimpleCommand& stage : pipeline.stages) {
                 std::string stdoutText, stderrText;
-                status = runSimple(stage.argv, data, stdoutText, stderrText);
+                // "$?" is the one expansion the library's command lines need.
+                std::vector<std::string> argv = stage.argv;
+                for (std::string& word : argv)
+                    if (word == "$?") word = std::to_string(status);
+                status = runSimple(argv, data, stdoutText, stderrText);
                 // Redirections, in order; only stdout reaches the next stage.
                 std::string* streams[3] = {nullptr, &stdoutText, &stderrText};
                 for (const Redirection& r : stage.redirections) {
@@ -151,7 +188,7 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
                         }
                         continue;
                     }
-                    if (r.target != "/dev/null") {
+                    if (r.target != "/dev/null" && !procWrite(r.target, *streams[r.fd])) {
                         std::ofstream file(MapPath(r.target).c_str(),
                                            r.append ? std::ios::app : std::ios::trunc);
                         file << *streams[r.fd];
@@ -276,21 +313,150 @@ bool CEmulatedHost::IsDirectory(const std::string& path) {
 
 int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
     // Only sandbox files can be opened: a real /dev node is never touched.
-    return open(MapPath(path).c_str(), flags | O_CLOEXEC);
+    int fd = open(MapPath(path).c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return fd;
+    m_openDisks.erase(fd);
+    std::string normal = fs::path(path).lexically_normal().string();
+    if (normal.compare(0, 5, "/dev/") == 0) {
+        DiskTable disks;
+        disks.Load(m_strStateDir);
+        std::string node = normal.substr(5);
+        Disk* disk = disks.FindByNode(node);
+        if (disk != nullptr && disk->Visible()) {
+            OpenDisk open;
+            open.node = node;
+            // The partition node starts where the partition does.
+            if (disk->offset > 0 && node == disk->PartitionNode()) open.offset = disk->offset;
+            m_openDisks[fd] = open;
+        }
+    }
+    return fd;
 }
 
 long CEmulatedHost::ReadDevice(int fd, void* buffer, unsigned int length,
                                unsigned long long offset) {
+    std::map<int, OpenDisk>::const_iterator disk = m_openDisks.find(fd);
+    if (disk != m_openDisks.end()) offset += static_cast<unsigned long long>(disk->second.offset);
     return static_cast<long>(pread(fd, buffer, length, static_cast<off_t>(offset)));
 }
 
-int CEmulatedHost::IoctlDevice(int, unsigned long, void*) {
-    // No emulated disk answers SCSI requests yet.
-    errno = ENOTTY;
+int CEmulatedHost::IoctlDevice(int fd, unsigned long request, void* arg) {
+    std::map<int, OpenDisk>::const_iterator open = m_openDisks.find(fd);
+    DiskTable disks;
+    disks.Load(m_strStateDir);
+    Disk* disk = open == m_openDisks.end() ? nullptr : disks.FindByNode(open->second.node);
+    if (disk == nullptr || arg == nullptr) {
+        // A plain file, or a disk that went away since it was opened.
+        errno = disk == nullptr ? ENOTTY : EFAULT;
+        return -1;
+    }
+    bool generic = open->second.node == disk->sg;
+    if (request == kSgEmulatedHost && generic) {
+        *static_cast<int*>(arg) = disk->emulated ? 1 : 0;
+        return 0;
+    }
+    if (request == kSgGetScsiId && generic) {
+        ScsiId id;
+        std::memset(&id, 0, sizeof id);
+        id.host_no = disk->host;
+        id.scsi_type = 0;  // direct-access disk
+        id.h_cmd_per_lun = 1;
+        id.d_queue_depth = 1;
+        std::memcpy(arg, &id, sizeof id);
+        return 0;
+    }
+    if (request == kScsiGetIdLun) {
+        // Channel, id and lun are 0 on a USB storage host; the host number
+        // sits in the top byte as Linux reports it.
+        int idlun[2] = {(disk->host & 0xFF) << 24, disk->host + 1};
+        std::memcpy(arg, idlun, sizeof idlun);
+        return 0;
+    }
+    if (request == kScsiGetBusNumber) {
+        *static_cast<int*>(arg) = disk->host;
+        return 0;
+    }
+    errno = EINVAL;
     return -1;
 }
 
-int CEmulatedHost::CloseDevice(int fd) { return close(fd); }
+int CEmulatedHost::CloseDevice(int fd) {
+    m_openDisks.erase(fd);
+    return close(fd);
+}
+
+// ---- mounts and /proc ----------------------------------------------------------------
+
+std::string CEmulatedHost::HostPathOf(const std::string& sandboxPath) const {
+    std::string normal = fs::path(sandboxPath).lexically_normal().string();
+    if (!isWithin(normal, m_strRootDir)) return "";
+    std::string rest = normal.substr(m_strRootDir.size());
+    return rest.empty() ? "/" : rest;
+}
+
+std::vector<CEmulatedHost::Mount> CEmulatedHost::Mounts() const {
+    std::vector<Mount> mounts;
+    std::string text;
+    ReadWholeFile(JoinPath(m_strStateDir, files::kMounts), text);
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::string::size_type pos = 0, tab;
+        while ((tab = line.find('\t', pos)) != std::string::npos) {
+            fields.push_back(line.substr(pos, tab - pos));
+            pos = tab + 1;
+        }
+        fields.push_back(line.substr(pos));
+        if (fields.size() != 6) continue;
+        Mount m;
+        m.dir = fields[0];
+        m.device = fields[1];
+        m.image = fields[2];
+        m.offset = std::atol(fields[3].c_str());
+        m.label = fields[4];
+        m.readWrite = fields[5] == "rw";
+        mounts.push_back(m);
+    }
+    return mounts;
+}
+
+void CEmulatedHost::SaveMounts(const std::vector<Mount>& mounts) {
+    std::string table, proc;
+    for (const Mount& m : mounts) {
+        table += m.dir + "\t" + m.device + "\t" + m.image + "\t" + std::to_string(m.offset) + "\t" +
+                 m.label + "\t" + (m.readWrite ? "rw" : "ro") + "\n";
+        proc += m.device + " " + m.dir + " vfat " + (m.readWrite ? "rw" : "ro") +
+                ",relatime,fmask=0022,dmask=0022,codepage=437,iocharset=utf8,shortname=mixed 0 0\n";
+    }
+    WriteWholeFile(JoinPath(m_strStateDir, files::kMounts), table);
+    WriteWholeFile(JoinPath(m_strRootDir, "proc/mounts"), proc);
+}
+
+bool CEmulatedHost::procWrite(const std::string& hostPath, const std::string& text) {
+    std::string normal = fs::path(hostPath).lexically_normal().string();
+    if (normal.compare(0, 6, "/proc/") != 0) return false;
+    if (normal == "/proc/scsi/scsi") {
+        // "scsi remove-single-entry H C I L" drops a stale listing entry.
+        std::istringstream words(text);
+        std::string scsi, verb;
+        int host = -1, channel = -1, id = -1, lun = -1;
+        if (words >> scsi >> verb >> host >> channel >> id >> lun && verb == "remove-single-entry" &&
+            channel == 0 && id == 0 && lun == 0) {
+            StateLock lock(m_strStateDir);
+            DiskTable disks;
+            disks.Load(m_strStateDir);
+            std::vector<Disk> kept;
+            for (const Disk& d : disks.Disks())
+                if (!(d.id == "stale" && d.host == host)) kept.push_back(d);
+            disks.Disks().swap(kept);
+            disks.Save(m_strStateDir);
+            SyncDiskNodes(m_strStateDir, disks);
+        }
+    }
+    // Other /proc files (drop_caches, ...) take the request and keep nothing.
+    return true;
+}
 
 // ---- installing from the environment ----------------------------------------------
 

@@ -57,10 +57,19 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
     fault.text = line;
     if (word == "sysinfo") {
         fault.target = Fault::kSysInfo;
+    } else if (word == "disk") {
+        fault.target = Fault::kDisk;
+    } else if (word.compare(0, 5, "host=") == 0) {
+        fault.target = Fault::kHost;
+        fault.program = word.substr(5);
+        if (fault.program.empty()) {
+            error = "host= wants a command name (mount, umount, mkdir, ln, ...)";
+            return false;
+        }
     } else if (word.compare(0, 4, "cmd=") == 0) {
         if (!parseSelector(word.substr(4), fault, error)) return false;
     } else {
-        error = "a fault line starts with cmd=... or sysinfo, not '" + word + "'";
+        error = "a fault line starts with cmd=..., sysinfo, host=... or disk, not '" + word + "'";
         return false;
     }
 
@@ -100,6 +109,35 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
             fault.hasStatus = true;
             fault.status = static_cast<int>(number);
             hasAction = true;
+        } else if (fault.target == Fault::kHost && (key == "match" || key == "exit")) {
+            if (key == "match") {
+                fault.match = value;
+            } else if (!numeric || number < 1 || number > 255) {
+                error = "exit wants a failing exit status (1-255)";
+                return false;
+            } else {
+                fault.exitStatus = static_cast<int>(number);
+                hasAction = true;
+            }
+        } else if (fault.target == Fault::kHost) {
+            error = "host= takes match=, exit=, after= and times=, not '" + key + "'";
+            return false;
+        } else if (fault.target == Fault::kDisk && (key == "label" || key == "appear")) {
+            if (key == "label") {
+                fault.label = value;
+            } else if (value == "never") {
+                fault.appear = -1;
+                hasAction = true;
+            } else if (!numeric || number < 0) {
+                error = "appear wants a scan count or 'never'";
+                return false;
+            } else {
+                fault.appear = number;
+                hasAction = true;
+            }
+        } else if (fault.target == Fault::kDisk) {
+            error = "disk takes label=, appear=, after= and times=, not '" + key + "'";
+            return false;
         } else if (key == "buffer" && fault.target == Fault::kSysInfo) {
             if (value != "null") {
                 error = "buffer only takes the value null";
@@ -156,6 +194,29 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
         return false;
     }
     return true;
+}
+
+int FireHostFault(const std::string& dir, const std::string& program, const std::string& line) {
+    std::vector<Fault> faults = LoadFaults(JoinPath(dir, files::kFaults));
+    bool any = false;
+    for (const Fault& f : faults) any = any || f.target == Fault::kHost;
+    if (!any) return -1;
+    StateLock lock(dir);
+    KeyValueFile state;
+    std::string path = JoinPath(dir, files::kControllerState);
+    state.Load(path);
+    int chosen = -1;
+    for (const Fault& f : faults) {
+        if (f.target != Fault::kHost || f.program != program) continue;
+        if (!f.match.empty() && line.find(f.match) == std::string::npos) continue;
+        std::string seenKey = "fault." + std::to_string(f.lineNumber) + ".seen";
+        long seen = state.GetInt(seenKey, 0) + 1;
+        state.SetInt(seenKey, seen);
+        bool inWindow = seen > f.after && (f.times < 0 || seen <= f.after + f.times);
+        if (chosen < 0 && inWindow) chosen = f.exitStatus;
+    }
+    state.Save(path);
+    return chosen;
 }
 
 std::vector<Fault> LoadFaults(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "zemt_emulator/State.h"
 
+#include "zemt_emulator/Disks.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -297,6 +299,24 @@ const fs::perms kPlain = fs::perms::owner_read | fs::perms::owner_write | fs::pe
 
 }  // namespace
 
+const std::vector<std::string>& DefaultPartitions() {
+    static const std::vector<std::string> labels = {"KAV001", "KAV022", "KAV023", "KAV002", "KAV004"};
+    return labels;
+}
+
+long CatalogueSizeMiB(const std::string& label) {
+    // The rows of the library's partition catalogue that have a size; the
+    // end-to-end tests check these against the catalogue itself.
+    static const struct {
+        const char* label;
+        long mib;
+    } rows[] = {{"KAV001", 25}, {"KAV002", 15}, {"KAV003", 100}, {"KAV004", 35},
+                {"KAV005", 200}, {"KAV021", 150}, {"KAV022", 160}, {"KAV023", 2}};
+    for (const auto& row : rows)
+        if (label == row.label) return row.mib;
+    return 0;
+}
+
 const std::vector<std::string>& KnownOperatingSystems() {
     static std::vector<std::string> names;
     if (names.empty())
@@ -351,6 +371,44 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
             return false;
         }
     }
+    // Static partitions: label and size, checked before anything is written.
+    struct StaticPartition {
+        std::string label;
+        long mib;
+    };
+    std::vector<StaticPartition> partitions;
+    for (const std::string& spec : o.partitions.empty() ? DefaultPartitions() : o.partitions) {
+        StaticPartition p;
+        std::string::size_type colon = spec.find(':');
+        p.label = spec.substr(0, colon);
+        p.mib = CatalogueSizeMiB(p.label);
+        if (colon != std::string::npos &&
+            (!ParseNumber(spec.substr(colon + 1), p.mib) || p.mib < 1 || p.mib > 4096)) {
+            error = "partition '" + spec + "': the size is 1 to 4096 MiB";
+            return false;
+        }
+        // Reserved catalogue rows have no size; give them a small one.
+        if (p.mib == 0) p.mib = 4;
+        if (p.label.size() != 6 || p.label.find_first_of(" \t/") != std::string::npos) {
+            error = "partition '" + spec + "': a label has six characters (KAV001 ... KAV256)";
+            return false;
+        }
+        for (const StaticPartition& other : partitions)
+            if (other.label == p.label) {
+                error = "partition " + p.label + " is given twice";
+                return false;
+            }
+        partitions.push_back(p);
+    }
+    if (partitions.size() > 16) {
+        error = "at most 16 static partitions (one per bitmap bit)";
+        return false;
+    }
+    if (o.dynamicSlots < 0 || o.dynamicSlots > 16 || o.dynamicSpaceMiB < 0) {
+        error = "dynamic slots are 0 to 16 and the drop-box space is not negative";
+        return false;
+    }
+
     std::string trenSource = o.trenLibrary.empty() ? DefaultTrenLibrary() : o.trenLibrary;
     std::error_code ec;
     if (o.tren != "absent") {
@@ -369,9 +427,10 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         }
         for (const char* name : {files::kControllerConf, files::kControllerState, files::kHostConf,
                                  files::kFaults, files::kRequestLog, files::kHostCommandLog,
-                                 files::kClock}) {
+                                 files::kClock, files::kDisks, files::kMounts}) {
             fs::remove(dir / name, ec);
         }
+        fs::remove_all(dir / files::kPartitions, ec);
         fs::remove_all(dir / files::kRoot, ec);
     }
     fs::create_directories(dir, ec);
@@ -398,6 +457,12 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         supplies.push_back(PowerSupply{"00.1C.4D", 0x1f4a, true});
         supplies.push_back(PowerSupply{"00.1C.4E", 0x1f4a, true});
     }
+    conf << "partition_table=" << (o.partitionTable ? 1 : 0) << "\n"
+         << "dynamic.space=" << o.dynamicSpaceMiB * 1048576L << "\n"
+         << "dynamic.slots=" << o.dynamicSlots << "\n";
+    for (std::size_t i = 0; i < partitions.size(); ++i)
+        conf << "static." << i << ".label=" << partitions[i].label << "\n"
+             << "static." << i << ".mib=" << partitions[i].mib << "\n";
     conf << "ps.count=" << supplies.size() << "\n";
     for (std::size_t i = 0; i < supplies.size(); ++i) {
         std::string prefix = "ps." + std::to_string(i + 1) + ".";
@@ -415,6 +480,7 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
          << "hal=" << o.hal << "\n"
          << "udev=" << o.udev << "\n"
          << "tren=" << o.tren << "\n"
+         << "sg_driver=" << (o.sgDriver ? 1 : 0) << "\n"
          // Only the "script" host ships an install script that works.
          << "tren_source=" << (o.tren == "script" ? trenSource : "") << "\n";
     if (!writeFile(dir / files::kHostConf, host.str(), kPlain, error)) return false;
@@ -428,7 +494,7 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
     // The sandbox host root.
     fs::path root = dir / files::kRoot;
     for (const char* sub : {"etc/udev/rules.d", "etc/init.d", "sbin", "opt/norvik/tarn/lib", "tmp",
-                            "dev", "proc/scsi", "sys/class/scsi_generic", "usr/lib", "lib"}) {
+                            "dev", "proc/scsi", "proc/sys/vm", "sys/class/scsi_generic", "usr/lib", "lib"}) {
         fs::create_directories(root / sub, ec);
         if (ec) {
             error = "cannot create " + (root / sub).string() + ": " + ec.message();
@@ -444,6 +510,46 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
     if (o.udev != "none" &&
         !writeFile(root / "sbin" / o.udev, "#!/bin/sh\n# emulated udev control\n", kExecutable, error))
         return false;
+    if (!writeFile(root / "proc/mounts", "", kPlain, error)) return false;
+    if (!writeFile(dir / files::kMounts, "", kPlain, error)) return false;
+
+    // Partition images: real FAT file systems with the catalogue's label,
+    // each holding a canary file, and the host's own system disk.
+    fs::path images = dir / files::kPartitions;
+    for (const StaticPartition& p : partitions) {
+        std::string image = (images / (p.label + ".img")).string();
+        if (!MakeFatImage(image, p.mib * 1048576L, p.label, o.partitionTable, error)) return false;
+        std::string canary = (images / "canary.tmp").string();
+        WriteWholeFile(canary, "canary of " + p.label + "\n");
+        int status = RunTool({"mcopy", "-i", MtoolsImage(image, o.partitionTable ? kPartitionOffset : 0),
+                              canary, "::CANARY.TXT"});
+        fs::remove(canary, ec);
+        if (status != 0) {
+            error = "mcopy failed on " + image + " (is mtools installed?)";
+            return false;
+        }
+    }
+    DiskTable disks;
+    Disk system;
+    system.id = "system";
+    system.label = "-";
+    system.sd = "sda";
+    system.sg = "sg0";
+    system.host = 0;
+    system.emulated = false;
+    system.image = fs::absolute(images / "system.img", ec).string();
+    fs::create_directories(images, ec);
+    {
+        std::ofstream create(system.image.c_str(), std::ios::binary);
+    }
+    fs::resize_file(system.image, 1048576, ec);
+    disks.Disks().push_back(system);
+    if (!disks.Save(dir.string())) {
+        error = "cannot write the disk table";
+        return false;
+    }
+    SyncDiskNodes(dir.string(), disks);
+
     if (o.tren == "preinstalled" || o.tren == "pavo") {
         fs::path target = o.tren == "preinstalled" ? root / "opt/norvik/tarn/lib/libzolipm32.so"
                                                    : root / "usr/lib/libzolipm32.so";

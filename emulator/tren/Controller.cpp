@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+
+#include "zemt_emulator/Disks.h"
 
 namespace zemt_emu {
 namespace {
@@ -31,6 +34,14 @@ std::string key(const char* prefix, long number, const char* suffix = "") {
 const Controller::Route Controller::kRoutes[] = {
     {kOemNetFn, kSessionCmd, 0, 8, false, &Controller::BeginSession, "BeginKAVERSession"},
     {kOemNetFn, kSessionCmd, 1, 7, true, &Controller::EndSession, "EndKAVERSession"},
+    {kOemNetFn, kSessionCmd, 3, 7, true, &Controller::GetPartitionIndexInfo, "Getpartitionindexinfo"},
+    {kOemNetFn, kSessionCmd, 4, 9, true, &Controller::GetPartitionInfo, "GetPartitionInfo"},
+    {kOemNetFn, kSessionCmd, 5, 13, true, &Controller::AttachPartitions, "AttachPartitions"},
+    {kOemNetFn, kSessionCmd, 6, 13, true, &Controller::DetachPartitions, "DetachPartitions"},
+    {kOemNetFn, kSessionCmd, 7, 14, true, &Controller::CreateDynamicPartition,
+     "CreateDynamicPartition"},
+    {kOemNetFn, kSessionCmd, 8, 11, true, &Controller::DeleteDynamicPartition,
+     "DeleteDynamicPartition"},
     {kOemNetFn, kSessionCmd, 10, 8, true, &Controller::GetStatus, "GetKAVERStatus"},
     {kOemNetFn, kSessionCmd, 16, 8, true, &Controller::GetStateFlag, "getStateFlagCmd"},
     {kOemNetFn, kSessionCmd, 17, 7, true, &Controller::SetStateFlag, "setStateFlagCmd"},
@@ -261,6 +272,221 @@ void Controller::ColdReset(const Request&, Reply& reply) {
     state_.Erase("pending.sub");
     state_.SetInt("reset.until", static_cast<long>(now_) + conf_.GetInt("reset_recovery", 90));
     reply.noResponse = true;
+}
+
+// ---- partitions -------------------------------------------------------------------
+
+namespace {
+
+const int kBitmapBits = 16;
+const long kChunk = 32768;          // drop-box size unit
+const uint8_t kUsbKey = 0x40;       // device type of a drop box
+const uint8_t kDynamicKind = 0x80;  // partition kind byte of dynamic partitions
+
+uint16_t bigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]); }
+
+void putBigEndian16(std::vector<uint8_t>& data, unsigned value) {
+    data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+    data.push_back(static_cast<uint8_t>(value & 0xFF));
+}
+
+std::string diskId(bool dynamic, int bit) {
+    return std::string(dynamic ? "dynamic." : "static.") + std::to_string(bit);
+}
+
+}  // namespace
+
+uint16_t Controller::staticBitmap() const {
+    uint16_t bitmap = 0;
+    for (int bit = 0; bit < kBitmapBits; ++bit)
+        if (!conf_.Get(key("static.", bit, ".label")).empty()) bitmap |= static_cast<uint16_t>(1u << bit);
+    return bitmap;
+}
+
+uint16_t Controller::dynamicBitmap() const {
+    uint16_t bitmap = 0;
+    for (int bit = 0; bit < kBitmapBits; ++bit)
+        if (state_.GetInt(key("dynamic.", bit, ".units"), 0) > 0) bitmap |= static_cast<uint16_t>(1u << bit);
+    return bitmap;
+}
+
+std::string Controller::partitionLabel(bool dynamic, int bit) const {
+    return dynamic ? state_.Get(key("dynamic.", bit, ".label")) : conf_.Get(key("static.", bit, ".label"));
+}
+
+std::string Controller::imagePath(bool dynamic, int bit) const {
+    std::error_code ec;
+    std::string images = std::filesystem::absolute(JoinPath(dir_, files::kPartitions), ec).string();
+    return JoinPath(images, dynamic ? "dynamic-" + std::to_string(bit) + ".img"
+                                    : partitionLabel(false, bit) + ".img");
+}
+
+long Controller::diskAppearance(const std::string& label) {
+    long appear = 0;
+    bool chosen = false;
+    for (const Fault& fault : faults_) {
+        if (fault.target != Fault::kDisk || (!fault.label.empty() && fault.label != label)) continue;
+        std::string seenKey = key("fault.", fault.lineNumber, ".seen");
+        long seen = state_.GetInt(seenKey, 0) + 1;
+        state_.SetInt(seenKey, seen);
+        bool inWindow = seen > fault.after && (fault.times < 0 || seen <= fault.after + fault.times);
+        if (!chosen && inWindow) {
+            chosen = true;
+            appear = fault.appear;
+        }
+    }
+    return appear;
+}
+
+void Controller::presentDisk(bool dynamic, int bit) {
+    DiskTable disks;
+    disks.Load(dir_);
+    if (disks.FindById(diskId(dynamic, bit)) != nullptr) return;  // already presented
+    Disk disk = disks.Allocate(diskId(dynamic, bit));
+    disk.label = partitionLabel(dynamic, bit);
+    disk.image = imagePath(dynamic, bit);
+    disk.offset = conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0;
+    disk.scansLeft = diskAppearance(disk.label);
+    disks.Disks().push_back(disk);
+    disks.Save(dir_);
+    SyncDiskNodes(dir_, disks);
+}
+
+void Controller::withdrawDisk(bool dynamic, int bit) {
+    DiskTable disks;
+    disks.Load(dir_);
+    disks.Remove(diskId(dynamic, bit));
+    disks.Save(dir_);
+    SyncDiskNodes(dir_, disks);
+}
+
+void Controller::GetPartitionIndexInfo(const Request& request, Reply& reply) {
+    putU16(reply.data, request.handle());
+    putBigEndian16(reply.data, staticBitmap());
+    putU16(reply.data, 0);
+    putBigEndian16(reply.data, dynamicBitmap());
+    putU16(reply.data, 0);
+}
+
+void Controller::GetPartitionInfo(const Request& request, Reply& reply) {
+    bool dynamic = request.bytes[5] == kDynamicKind;
+    int bit = request.bytes[6];
+    if ((request.bytes[5] != 0 && !dynamic) || bit >= kBitmapBits) {
+        reply.Fail(kCcInvalidField);
+        return;
+    }
+    uint16_t present = dynamic ? dynamicBitmap() : staticBitmap();
+    if ((present & (1u << bit)) == 0) {
+        reply.Fail(kCcInvalid);
+        return;
+    }
+    long chunks = dynamic ? state_.GetInt(key("dynamic.", bit, ".units"), 0)
+                          : conf_.GetInt(key("static.", bit, ".mib"), 0) * 1048576L / kChunk;
+    std::string label = partitionLabel(dynamic, bit);
+    label.resize(6, ' ');
+    long attached = state_.GetInt(dynamic ? "attached.dynamic" : "attached.static", 0);
+    putU16(reply.data, request.handle());
+    putU16(reply.data, static_cast<unsigned>(chunks > 0xFFFF ? 0xFFFF : chunks));
+    reply.data.insert(reply.data.end(), label.begin(), label.end());
+    reply.data.push_back((attached & (1L << bit)) ? 1 : 0);
+}
+
+void Controller::AttachPartitions(const Request& request, Reply& reply) {
+    uint16_t stat = bigEndian16(request.bytes + 5);
+    uint16_t dyn = bigEndian16(request.bytes + 9);
+    // Every bit asked for must name a partition the controller has.
+    if ((stat & ~staticBitmap()) != 0 || (dyn & ~dynamicBitmap()) != 0) {
+        reply.Fail(kCcInvalid);
+        return;
+    }
+    long attachedStat = state_.GetInt("attached.static", 0);
+    long attachedDyn = state_.GetInt("attached.dynamic", 0);
+    for (int bit = 0; bit < kBitmapBits; ++bit) {
+        if (stat & (1u << bit)) presentDisk(false, bit);
+        if (dyn & (1u << bit)) presentDisk(true, bit);
+    }
+    state_.SetInt("attached.static", attachedStat | stat);
+    state_.SetInt("attached.dynamic", attachedDyn | dyn);
+    putU16(reply.data, request.handle());
+    putU16(reply.data, 0);
+}
+
+void Controller::DetachPartitions(const Request& request, Reply& reply) {
+    // Bits of partitions that are not attached (or do not exist) are
+    // simply not attached afterwards: detaching everything is "0x00ff".
+    long stat = state_.GetInt("attached.static", 0) & bigEndian16(request.bytes + 5);
+    long dyn = state_.GetInt("attached.dynamic", 0) & bigEndian16(request.bytes + 9);
+    for (int bit = 0; bit < kBitmapBits; ++bit) {
+        if (stat & (1L << bit)) withdrawDisk(false, bit);
+        if (dyn & (1L << bit)) withdrawDisk(true, bit);
+    }
+    state_.SetInt("attached.static", state_.GetInt("attached.static", 0) & ~stat);
+    state_.SetInt("attached.dynamic", state_.GetInt("attached.dynamic", 0) & ~dyn);
+    putU16(reply.data, request.handle());
+    putU16(reply.data, 0);
+}
+
+void Controller::CreateDynamicPartition(const Request& request, Reply& reply) {
+    long units = request.bytes[5] | (request.bytes[6] << 8);
+    std::string label(reinterpret_cast<const char*>(request.bytes + 7), 6);
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) label.pop_back();
+    if (request.bytes[13] != kUsbKey || label.empty() || label.find_first_of(" /\\") != std::string::npos) {
+        reply.Fail(kCcInvalidField);
+        return;
+    }
+    if (units == 0) {
+        reply.Fail(kCcInvalid);
+        return;
+    }
+    int slot = -1;
+    long used = 0;
+    long slots = conf_.GetInt("dynamic.slots", 8);
+    for (int bit = 0; bit < kBitmapBits; ++bit) {
+        long existing = state_.GetInt(key("dynamic.", bit, ".units"), 0);
+        used += existing * kChunk;
+        if (existing == 0 && slot < 0 && bit < slots) slot = bit;
+    }
+    if (slot < 0) {
+        reply.Fail(kCcFailure);
+        return;
+    }
+    if (used + units * kChunk > conf_.GetInt("dynamic.space", 0)) {
+        reply.Fail(kCcOverflow);
+        return;
+    }
+    std::string error;
+    if (!MakeFatImage(imagePath(true, slot), units * kChunk, label,
+                      conf_.GetInt("partition_table", 0) != 0, error)) {
+        reply.Fail(kCcFailure);
+        return;
+    }
+    state_.SetInt(key("dynamic.", slot, ".units"), units);
+    state_.Set(key("dynamic.", slot, ".label"), label);
+    putU16(reply.data, request.handle());
+    putBigEndian16(reply.data, 1u << slot);
+    putU16(reply.data, 0);
+}
+
+void Controller::DeleteDynamicPartition(const Request& request, Reply& reply) {
+    uint16_t bitmap = bigEndian16(request.bytes + 5);
+    if (bitmap == 0 || (bitmap & ~dynamicBitmap()) != 0) {
+        reply.Fail(kCcInvalid);
+        return;
+    }
+    if (bitmap & state_.GetInt("attached.dynamic", 0)) {
+        reply.Fail(kCcPartitionsAttached);
+        return;
+    }
+    for (int bit = 0; bit < kBitmapBits; ++bit) {
+        if ((bitmap & (1u << bit)) == 0) continue;
+        std::error_code ec;
+        std::filesystem::remove(imagePath(true, bit), ec);
+        state_.Erase(key("dynamic.", bit, ".units"));
+        state_.Erase(key("dynamic.", bit, ".label"));
+    }
+    // Short enough for the library's undo request, which reads 9 bytes.
+    putU16(reply.data, request.handle());
+    putU16(reply.data, 0);
 }
 
 // ---- faults -------------------------------------------------------------------------

@@ -22,6 +22,8 @@ enum : uint8_t {
     kCcFailure = 0x01,
     kCcPending = 0x02,
     kCcInvalid = 0x03,
+    kCcOverflow = 0x04,            // no room left in the repository
+    kCcPartitionsAttached = 0x08,  // the partition is attached
     kCcSessionInProgress = 0x07,
     kCcInvalidCommand = 0xC1,      // command (or sub-command) not supported
     kCcRequestLength = 0xC7,       // request data length invalid
@@ -102,6 +104,23 @@ private:
     void GetPowerSupplyVersion(const Request&, Reply&);
     void GetSystemInfoParameters(const Request&, Reply&);
     void ColdReset(const Request&, Reply&);
+    void GetPartitionIndexInfo(const Request&, Reply&);
+    void GetPartitionInfo(const Request&, Reply&);
+    void AttachPartitions(const Request&, Reply&);
+    void DetachPartitions(const Request&, Reply&);
+    void CreateDynamicPartition(const Request&, Reply&);
+    void DeleteDynamicPartition(const Request&, Reply&);
+
+    // Partitions: the static ones come from controller.conf, drop boxes
+    // live in controller.state.
+    uint16_t staticBitmap() const;
+    uint16_t dynamicBitmap() const;
+    std::string partitionLabel(bool dynamic, int bit) const;
+    std::string imagePath(bool dynamic, int bit) const;
+    // Presents / withdraws the USB disk of an attached partition.
+    void presentDisk(bool dynamic, int bit);
+    void withdrawDisk(bool dynamic, int bit);
+    long diskAppearance(const std::string& label);
 
     void startSession(const Request&, Reply&);
     bool sessionValid(uint16_t handle) const;

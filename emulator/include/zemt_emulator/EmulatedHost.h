@@ -65,6 +65,23 @@ public:
 
     unsigned long Now() const;
 
+    // Mounts of the sandbox (DIR/mounts, shown as root/proc/mounts).
+    struct Mount {
+        std::string dir;     // host path of the mount directory
+        std::string device;  // host path of the device node (/dev/sdb1)
+        std::string image;   // the partition image
+        long offset = 0;
+        std::string label;
+        bool readWrite = false;
+    };
+    std::vector<Mount> Mounts() const;
+    void SaveMounts(const std::vector<Mount>& mounts);
+    // Writes a read-write mount's directory back into its image; false (with
+    // a reason) when it does not fit, the image then stays as it was.
+    bool WriteBack(const Mount& mount, std::string& error);
+    // Host path of a sandbox path (the inverse of MapPath), or empty.
+    std::string HostPathOf(const std::string& sandboxPath) const;
+
     // ---- platform slots -----------------------------------------------------
     void* LoadLibrary(const std::string& name) override;
     int ExecuteCmd(const std::string& cmd, bool flag, long& param) override;
@@ -97,6 +114,14 @@ private:
     };
     int runSimple(const std::vector<std::string>& argv, const std::string& in, std::string& out,
                   std::string& err);
+    // Writes to /proc control files are requests, not file contents.
+    bool procWrite(const std::string& hostPath, const std::string& text);
+
+    struct OpenDisk {
+        std::string node;  // "sdb", "sdb1", "sg1"
+        long offset = 0;   // added to every read (a partition node)
+    };
+    std::map<int, OpenDisk> m_openDisks;
     void registerBuiltins();
 
     std::string m_strStateDir;

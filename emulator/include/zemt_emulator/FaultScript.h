@@ -2,6 +2,8 @@
 //
 //   cmd=[NETFN:]CMD[/SUB] ACTION... [after=K] [times=N|always]
 //   sysinfo (status=N | buffer=null) [after=K] [times=N|always]
+//   host=NAME [match=TEXT] exit=N [after=K] [times=N|always]
+//   disk [label=LABEL] appear=N|never [after=K] [times=N|always]
 //
 // NETFN is request byte 0 (default 0xC0, the OEM NetFn), CMD byte 1 and SUB
 // byte 2.  Actions on a command: completion=CC, status=S (transport status),
@@ -16,7 +18,7 @@
 namespace zemt_emu {
 
 struct Fault {
-    enum Target { kCommand, kSysInfo };
+    enum Target { kCommand, kSysInfo, kHost, kDisk };
     Target target = kCommand;
 
     // Selector (commands only).
@@ -33,6 +35,16 @@ struct Fault {
     int finalStatus = 0;   // status reported after the pending polls
     bool nullBuffer = false;  // sysinfo: return no buffer
 
+    // Host commands: the program's base name, a text the command line must
+    // hold, and the exit status it fails with (it does nothing else).
+    std::string program;
+    std::string match;
+    int exitStatus = -1;
+    // Disks: the partition label (empty: any) and the scans before the disk
+    // shows up (-1: never).
+    std::string label;
+    long appear = 0;
+
     long after = 0;        // let this many matching requests pass first
     long times = 1;        // then fire this many times; -1 = always
 
@@ -44,6 +56,11 @@ struct Fault {
 };
 
 // Parses one line.  Blank and comment lines give false with an empty error.
+// Counts a host command against the host= lines of the state directory's
+// fault script (in controller.state, under the state lock) and returns the
+// exit status the first firing line asks for, or -1.
+int FireHostFault(const std::string& dir, const std::string& program, const std::string& line);
+
 bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error);
 
 // Every fault of a fault file, in order; lines that do not parse are skipped

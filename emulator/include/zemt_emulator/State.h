@@ -110,7 +110,20 @@ struct InitOptions {
     bool root = true;                    // setuid(0) succeeds
     std::string trenLibrary;             // the TREN stand-in to install; empty: built-in default
     bool force = false;                  // re-initialise an existing state directory
+    // Static partitions the controller reports, in bit order: LABEL or
+    // LABEL:MIB (size from the catalogue otherwise).  Empty: the defaults.
+    std::vector<std::string> partitions;
+    bool partitionTable = false;         // disks carry an MBR; the file system is on sdX1
+    long dynamicSpaceMiB = 600;          // repository space for drop boxes
+    long dynamicSlots = 8;               // dynamic bitmap bits the controller hands out
+    bool sgDriver = true;                // lsmod lists the sg module
 };
+
+// The static partitions a state directory gets unless told otherwise.
+const std::vector<std::string>& DefaultPartitions();
+// Nominal size in MiB of a repository partition, as the library's catalogue
+// has it (0 for reserved rows).
+long CatalogueSizeMiB(const std::string& label);
 
 const std::vector<std::string>& KnownOperatingSystems();
 

@@ -1,0 +1,275 @@
+// Partitions end to end: the real library attaches, mounts, lists, writes,
+// detaches and deletes against the emulated controller, whose partitions
+// are FAT images, and the emulated host, whose disks appear and vanish.
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "EmulatorFixture.h"
+#include "secureKaver.h"
+#include "zemt_emulator/Disks.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PartitionTest : public EmulatorTest {
+protected:
+    // A library object with an initialised session.
+    std::unique_ptr<secureKaver> Start() {
+        std::unique_ptr<secureKaver> kaver(new secureKaver);
+        EXPECT_TRUE(kaver->secureKaverInit()) << int(kaver->getZEMTError());
+        return kaver;
+    }
+
+    long Count(std::initializer_list<unsigned> prefix, std::size_t from = 0) const {
+        std::vector<LoggedRequest> requests = Requests();
+        long n = 0;
+        for (std::size_t i = from; i < requests.size(); ++i)
+            if (requests[i].Is(prefix)) ++n;
+        return n;
+    }
+
+    long CountCommands(const std::string& text) const {
+        std::vector<std::string> texts = CommandTexts();
+        return std::count(texts.begin(), texts.end(), text);
+    }
+
+    std::string ProcMounts() const {
+        std::string text;
+        zemt_emu::ReadWholeFile(InRoot("/proc/mounts"), text);
+        return text;
+    }
+
+    // Nothing of a mount is left: no mount, no device link, no mount directory.
+    void ExpectClean(const std::string& label) const {
+        EXPECT_FALSE(RootHas("/tmp/" + label)) << label;
+        EXPECT_EQ(ProcMounts(), "") << label;
+        std::error_code ec;
+        for (fs::directory_iterator it(InRoot("/dev"), ec), end; !ec && it != end; it.increment(ec))
+            EXPECT_NE(it->path().filename().string().rfind("seckavupd-", 0), 0u) << it->path();
+    }
+
+    // A file of a partition image, read with mtools.
+    std::string ImageFile(const std::string& image, const std::string& name, long offset = 0) const {
+        std::string out;
+        int status = zemt_emu::RunTool({"mtype", "-i", zemt_emu::MtoolsImage(image, offset), "::" + name}, &out);
+        return status == 0 ? out : "<missing: " + out + ">";
+    }
+
+    std::string Image(const std::string& name) const { return stateDir_ + "/partitions/" + name; }
+};
+
+TEST_F(PartitionTest, EmulatorSizesFollowTheCatalogue) {
+    for (int id = 1; id <= 256; ++id)
+        EXPECT_EQ(zemt_emu::CatalogueSizeMiB(kaverPartInfo[id].i_volumeLabel), kaverPartInfo[id].i_mbSize)
+            << kaverPartInfo[id].i_volumeLabel;
+}
+
+TEST_F(PartitionTest, InitialisationLearnsTheBitsAndDeletesALeftOverDropBox) {
+    Init();
+    {
+        std::unique_ptr<secureKaver> kaver = Start();
+        uint32_t granted = 0;
+        ASSERT_TRUE(kaver->CreateDropBox("x", 65536, &granted));
+        EXPECT_EQ(granted, 65536u);
+        // The process "crashes" with the drop box still there.
+    }
+    EXPECT_EQ(ControllerState("dynamic.0.units"), "2");
+    EXPECT_TRUE(fs::exists(Image("dynamic-0.img")));
+    std::size_t before = Requests().size();
+    {
+        std::unique_ptr<secureKaver> kaver = Start();
+        EXPECT_EQ(kaverPartInfo[1].i_bitmap, 0x0001);
+        EXPECT_EQ(kaverPartInfo[22].i_bitmap, 0x0002);
+        EXPECT_EQ(kaverPartInfo[23].i_bitmap, 0x0004);
+        EXPECT_TRUE(kaverPartInfo[22].i_present);
+        EXPECT_EQ(kaver->MAX_DYN_PART_SIZE, 0x12400000u);
+    }
+    EXPECT_EQ(Count({0xC0, 0xA2, 0x08, 0x1A + 0x11, 0x00, 0x00, 0x01}, before) +
+                  Count({0xC0, 0xA2, 0x08}, before) > 0, true);
+    EXPECT_EQ(ControllerState("dynamic.0.units"), "");
+    EXPECT_FALSE(fs::exists(Image("dynamic-0.img")));
+}
+
+TEST_F(PartitionTest, AttachMountListDetachLeavesTheSandboxClean) {
+    for (bool table : {false, true}) {
+        SCOPED_TRACE(table ? "behind a partition table" : "whole disk");
+        Fresh([&](zemt_emu::InitOptions& o) { o.partitionTable = table; });
+        std::unique_ptr<secureKaver> kaver = Start();
+        ASSERT_TRUE(kaver->AttachKaverPartition("KAV022")) << int(kaver->getZEMTError());
+        EXPECT_EQ(kaver->mountedVolName, "/dev/seckavupd-KAV022");
+        std::string text;
+        ASSERT_TRUE(zemt_emu::ReadWholeFile(InRoot("/tmp/KAV022/CANARY.TXT"), text));
+        EXPECT_EQ(text, "canary of KAV022\n");
+        EXPECT_EQ(ProcMounts().rfind(std::string("/dev/sdb") + (table ? "1" : "") + " /tmp/KAV022 vfat ro,", 0), 0u)
+            << ProcMounts();
+        EXPECT_EQ(CountCommands("mount -t vfat -oshortname=mixed,ro /dev/seckavupd-KAV022 /tmp/KAV022"), 1);
+        ASSERT_TRUE(kaver->DetachKaverPartition("KAV022")) << int(kaver->getZEMTError());
+        ExpectClean("KAV022");
+        EXPECT_FALSE(RootHas("/dev/sdb"));
+        EXPECT_FALSE(RootHas("/sys/class/scsi_generic/sg1"));
+    }
+}
+
+TEST_F(PartitionTest, DropBoxWrittenThroughTheMountIsInTheImageAfterDetach) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    uint32_t granted = 0;
+    ASSERT_TRUE(kaver->CreateDropBox("x", 100000, &granted));
+    EXPECT_EQ(granted, 131072u);
+    uint16_t bit = kaverPartInfo[0].i_bitmap;
+    ASSERT_EQ(bit, 0x0001);
+    ASSERT_TRUE(kaver->AttachPartition(0, bit, 0)) << int(kaver->getZEMTError());
+    EXPECT_NE(ProcMounts().find(" /tmp/SECUPD vfat rw,"), std::string::npos);
+    ASSERT_TRUE(zemt_emu::WriteWholeFile(InRoot("/tmp/SECUPD/update.xml"), "<update/>\n"));
+    ASSERT_TRUE(kaver->DetachPartition(0, bit, 0, false));
+    ExpectClean("SECUPD");
+    EXPECT_EQ(ImageFile(Image("dynamic-0.img"), "update.xml"), "<update/>\n");
+    ASSERT_TRUE(kaver->DeleteDropBox(0));
+    EXPECT_FALSE(fs::exists(Image("dynamic-0.img")));
+    EXPECT_EQ(ControllerState("dynamic.0.units"), "");
+}
+
+TEST_F(PartitionTest, EveryMountFailingGivesFiveAttachesAndSixDetaches) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    Fault("host=mount exit=32 times=always");
+    std::size_t before = Requests().size();
+    EXPECT_FALSE(kaver->AttachPartition(kaverPartInfo[22].i_bitmap, 0, 22));
+    EXPECT_EQ(kaver->getZEMTError(), ZEMT_FINDMOUNTERR);
+    EXPECT_EQ(Count({0xC0, 0xA2, 0x05}, before), 5);
+    EXPECT_EQ(Count({0xC0, 0xA2, 0x06}, before), 6);
+    EXPECT_EQ(ControllerState("attached.static"), "0");
+    ExpectClean("KAV022");
+}
+
+TEST_F(PartitionTest, DiskThatNeverAppearsIsWaitedForThreeHundredVirtualSeconds) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    Fault("disk label=KAV022 appear=never times=always");
+    unsigned long start = Clock();
+    EXPECT_EQ(kaver->getDevicePath("KAV022"), "");
+    EXPECT_GE(Clock() - start, 300u);
+    EXPECT_EQ(CountCommands("/sbin/blockdev --report /dev/sd* > /dev/null 2>&1"), 60);
+    // A disk that shows up on the third scan is found on the third attempt.
+    kaver.reset();
+    Fresh();
+    kaver = Start();
+    Fault("disk label=KAV022 appear=3");
+    ASSERT_TRUE(kaver->AttachKaverPartition("KAV022"));
+    EXPECT_EQ(CountCommands("/sbin/blockdev --report /dev/sd* > /dev/null 2>&1"), 3);
+    EXPECT_TRUE(kaver->DetachKaverPartition("KAV022"));
+    ExpectClean("KAV022");
+}
+
+TEST_F(PartitionTest, EsxHostsRunTheirCleanUpCommands) {
+    Init([](zemt_emu::InitOptions& o) { o.os = "esx3"; });
+    {
+        std::unique_ptr<secureKaver> kaver = Start();
+        ASSERT_TRUE(kaver->AttachKaverPartition("KAV022"));
+        ASSERT_TRUE(kaver->DetachKaverPartition("KAV022"));
+    }
+    EXPECT_EQ(CountCommands("/bin/cat /proc/scsi/scsi | /bin/sed -n '/KAV022/{g;1!p;};h'"), 1);
+    // The host field is the two characters after "scsi": "2 " here.
+    EXPECT_EQ(CountCommands("echo \"scsi remove-single-entry 2  00 00 00\" > /proc/scsi/scsi"), 1)
+        << ::testing::PrintToString(CommandTexts());
+    std::string listing;
+    zemt_emu::ReadWholeFile(InRoot("/proc/scsi/scsi"), listing);
+    EXPECT_EQ(listing.find("KAV022"), std::string::npos) << listing;
+    EXPECT_EQ(CountCommands("sync"), 0);
+    ExpectClean("KAV022");
+
+    Fresh([](zemt_emu::InitOptions& o) { o.os = "esx4"; });
+    {
+        std::unique_ptr<secureKaver> kaver = Start();
+        ASSERT_TRUE(kaver->AttachKaverPartition("KAV022"));
+        ASSERT_TRUE(kaver->DetachKaverPartition("KAV022"));
+    }
+    EXPECT_GE(CountCommands("for i in `/usr/sbin/esxcfg-scsidevs -A | /bin/awk '{print $1}' | uniq` ; do "
+                            "/usr/sbin/esxcfg-rescan $i &> /dev/null ; done"),
+              1);
+    ExpectClean("KAV022");
+}
+
+struct Refusal {
+    const char* fault;
+    const char* operation;  // attach, detach, create, delete
+    uint8_t code;
+};
+
+TEST_F(PartitionTest, RefusalsAndHostFailuresGiveTheirCodeAndLeaveNothingBehind) {
+    const Refusal cases[] = {
+        {"cmd=0xA2/5 completion=0x01", "attach", ZEMT_ATTACHPARTFAIL},
+        {"cmd=0xA2/5 status=7", "attach", ZEMT_ATTACHPARTFAIL},
+        {"cmd=0xA2/6 completion=0x01", "detach", ZEMT_DETACHFAILED},
+        {"cmd=0xA2/7 completion=0x04", "create", ZEMT_DYNPARTERR},
+        {"cmd=0xA2/8 completion=0x08", "delete", ZEMT_DELDYNPARTERR},
+        {"host=mkdir exit=1 times=always", "attach", ZEMT_FINDMOUNTERR},
+        {"host=ln exit=1 times=always", "attach", ZEMT_FINDMOUNTERR},
+        {"host=mount exit=32 times=always", "attach-dropbox", ZEMT_FINDMOUNTERR},
+        {"disk appear=never times=always", "attach-dropbox", ZEMT_FINDMOUNTERR},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + " on " + c.operation);
+        Fresh();
+        std::unique_ptr<secureKaver> kaver = Start();
+        std::string op = c.operation;
+        uint16_t bit = kaverPartInfo[22].i_bitmap;
+        uint32_t granted = 0;
+        if (op == "detach") {
+            ASSERT_TRUE(kaver->AttachPartition(bit, 0, 22));
+        }
+        if (op == "delete" || op == "attach-dropbox") {
+            ASSERT_TRUE(kaver->CreateDropBox("x", 65536, &granted));
+        }
+        Fault(c.fault);
+        bool ok = true;
+        if (op == "attach") ok = kaver->AttachPartition(bit, 0, 22);
+        if (op == "detach") ok = kaver->DetachPartition(bit, 0, 22, false);
+        if (op == "create") ok = kaver->CreateDropBox("x", 65536, &granted);
+        if (op == "delete") ok = kaver->DeleteDropBox(0);
+        if (op == "attach-dropbox") ok = kaver->AttachPartition(0, kaverPartInfo[0].i_bitmap, 0);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(kaver->getZEMTError(), c.code);
+        ExpectClean(op == "attach-dropbox" ? "SECUPD" : "KAV022");
+    }
+}
+
+TEST_F(PartitionTest, AFailedUnmountNeverRemovesTheFilesOfTheMountedPartition) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    uint32_t granted = 0;
+    ASSERT_TRUE(kaver->CreateDropBox("x", 262144, &granted));
+    uint16_t bit = kaverPartInfo[0].i_bitmap;
+    ASSERT_TRUE(kaver->AttachPartition(0, bit, 0));
+    ASSERT_TRUE(zemt_emu::WriteWholeFile(InRoot("/tmp/SECUPD/CANARY.TXT"), "still here\n"));
+    Fault("host=umount exit=32 times=always");
+    kaver->DetachPartition(0, bit, 0, false);
+    // Still mounted: the files are where they were.
+    EXPECT_NE(ProcMounts().find(" /tmp/SECUPD "), std::string::npos);
+    std::string text;
+    EXPECT_TRUE(zemt_emu::ReadWholeFile(InRoot("/tmp/SECUPD/CANARY.TXT"), text));
+    EXPECT_EQ(text, "still here\n");
+    // Once the unmount goes through, the canary is in the image.
+    ASSERT_TRUE(zemt_emu::WriteWholeFile(stateDir_ + "/faults", ""));
+    std::string out;
+    EXPECT_EQ(host_->RunCommandLine("umount /tmp/SECUPD", out, "system"), 0);
+    EXPECT_EQ(ImageFile(Image("dynamic-0.img"), "CANARY.TXT"), "still here\n");
+}
+
+TEST_F(PartitionTest, AWriteThatDoesNotFitFailsTheUnmountAndKeepsTheImage) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    uint32_t granted = 0;
+    ASSERT_TRUE(kaver->CreateDropBox("x", 65536, &granted));
+    uint16_t bit = kaverPartInfo[0].i_bitmap;
+    ASSERT_TRUE(kaver->AttachPartition(0, bit, 0));
+    ASSERT_TRUE(zemt_emu::WriteWholeFile(InRoot("/tmp/SECUPD/BIG.BIN"), std::string(200000, 'x')));
+    std::string out;
+    EXPECT_NE(host_->RunCommandLine("umount /tmp/SECUPD", out, "system"), 0);
+    EXPECT_NE(ProcMounts().find(" /tmp/SECUPD "), std::string::npos);
+    EXPECT_EQ(ImageFile(Image("dynamic-0.img"), "BIG.BIN").rfind("<missing", 0), 0u);
+}
+
+}  // namespace
