@@ -15,3 +15,9 @@ zemt="$root/build/tools/zemt"
 echo
 echo "\$ zemt --emulator $state info"
 "$zemt" --emulator "$state" info
+echo
+echo "\$ zemt --emulator $state init"
+"$zemt" --emulator "$state" init
+echo
+echo "\$ zemt --emulator $state ls KAV022"
+"$zemt" --emulator "$state" ls KAV022

@@ -122,6 +122,13 @@ TEST_F(ToolTest, UsageMistakesExitWithTwoAndSayWhy) {
         {"emulator", "init"},
         {"emulator", "init", stateDir_ + "/x", "--access", "300"},
         {"emulator", "fault", stateDir_},
+        {"emulator", "init", stateDir_ + "/x", "--partitions", "KAV001,,KAV002"},
+        {"emulator", "init", stateDir_ + "/x", "--partitions", "KAV001,"},
+        {"emulator", "init", stateDir_ + "/x", "--dynamic-slots", "17"},
+        {"emulator", "init", stateDir_ + "/x", "--dynamic-space", "-1"},
+        {"emulator", "init", stateDir_ + "/x", "--sg-driver", "maybe"},
+        {"--emulator", stateDir_, "init", "--now"},
+        {"--emulator", stateDir_, "partitions", "KAV001"},
     };
     for (const auto& args : cases) {
         ProcessResult r = RunZemt(args);
@@ -168,6 +175,37 @@ TEST_F(ToolTest, EmulatorSubcommandsCreateStateAndAppendCheckedFaults) {
     r = RunZemt({"--emulator", tempDir_ + "/nowhere", "info"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not an emulator state directory"), std::string::npos) << r.err;
+}
+
+TEST_F(ToolTest, EmulatorInitTakesThePartitionOptions) {
+    std::string dir = tempDir_ + "/parts";
+    ProcessResult r = RunZemt({"emulator", "init", dir, "--partitions", "KAV002,KAV050:3", "--partition-table",
+                               "--dynamic-space", "16", "--dynamic-slots", "2", "--sg-driver", "absent",
+                               "--tren-lib", ZEMT_E2E_TREN_LIBRARY});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    zemt_emu::KeyValueFile controller, host;
+    ASSERT_TRUE(controller.Load(dir + "/controller.conf"));
+    ASSERT_TRUE(host.Load(dir + "/host.conf"));
+    EXPECT_EQ(controller.Get("static.0.label"), "KAV002");
+    EXPECT_EQ(controller.Get("static.0.mib"), std::to_string(zemt_emu::CatalogueSizeMiB("KAV002")));
+    EXPECT_EQ(controller.Get("static.1.label"), "KAV050");
+    EXPECT_EQ(controller.Get("static.1.mib"), "3");
+    EXPECT_FALSE(controller.Has("static.2.label"));
+    EXPECT_EQ(controller.GetInt("partition_table", -1), 1);
+    EXPECT_EQ(controller.GetInt("dynamic.space", -1), 16L * 1048576);
+    EXPECT_EQ(controller.GetInt("dynamic.slots", -1), 2);
+    EXPECT_EQ(host.GetInt("sg_driver", -1), 0);
+    EXPECT_TRUE(fs::exists(dir + "/partitions/KAV050.img"));
+
+    // The emulator's own checks still apply and are reported.
+    r = RunZemt({"emulator", "init", tempDir_ + "/bad", "--partitions", "KAV1", "--tren-lib",
+                 ZEMT_E2E_TREN_LIBRARY});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("KAV1"), std::string::npos) << r.err;
+
+    r = RunZemt({"help", "emulator"});
+    for (const char* option : {"--partitions", "--partition-table", "--dynamic-space", "--dynamic-slots", "--sg-driver"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
 TEST_F(ToolTest, PreloadedEmulatorServesAnUnmodifiedProgram) {
@@ -279,7 +317,7 @@ TEST_F(ToolTest, EmulatedHostKeepsHostPathsInsideTheSandbox) {
 
     // Commands run as a shell's system() would report them, never by a shell.
     WriteWorkFile("marker", "keep me\n");
-    EXPECT_EQ(CPlatformLayer::Run("rm -f marker"), 127 << 8);
+    EXPECT_EQ(CPlatformLayer::Run("shred -u marker"), 127 << 8);
     EXPECT_TRUE(fs::exists(workDir_ + "/marker"));
     EXPECT_EQ(CPlatformLayer::Run("ps aux | grep -q no-such-daemon"), 1 << 8);
     EXPECT_EQ(CPlatformLayer::Run("cp marker /../../copied"), 0);
@@ -290,7 +328,7 @@ TEST_F(ToolTest, EmulatedHostKeepsHostPathsInsideTheSandbox) {
     EXPECT_EQ(out, "hald (");
     std::vector<LoggedCommand> commands = Commands();
     ASSERT_EQ(commands.size(), 5u);
-    EXPECT_EQ(commands[0].text, "rm -f marker");
+    EXPECT_EQ(commands[0].text, "shred -u marker");
     EXPECT_EQ(commands[0].status, 127);
     EXPECT_EQ(commands[4].kind, "popen");
 

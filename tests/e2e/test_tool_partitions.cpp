@@ -1,0 +1,282 @@
+// The zemt commands over the repository's partitions: init, partitions and
+// ls, run as separate processes against the emulated controller and host.
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "EmulatorFixture.h"
+#include "MiniJson.h"
+#include "secureKaver.h"
+#include "zemt_emulator/Disks.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ToolPartitionTest : public EmulatorTest {
+protected:
+    JsonValue Json(const ProcessResult& r) const {
+        JsonValue value;
+        EXPECT_TRUE(JsonReader::Parse(r.out, value)) << "not one JSON document: " << r.out;
+        return value;
+    }
+
+    long Count(std::initializer_list<unsigned> prefix) const {
+        long n = 0;
+        for (const LoggedRequest& request : Requests())
+            if (request.Is(prefix)) ++n;
+        return n;
+    }
+
+    // No mount, no mount directory, no device link and nothing attached.
+    void ExpectClean(const std::string& label) const {
+        EXPECT_FALSE(RootHas("/tmp/" + label)) << label;
+        std::string mounts;
+        zemt_emu::ReadWholeFile(InRoot("/proc/mounts"), mounts);
+        EXPECT_EQ(mounts, "");
+        std::error_code ec;
+        for (fs::directory_iterator it(InRoot("/dev"), ec), end; !ec && it != end; it.increment(ec))
+            EXPECT_NE(it->path().filename().string().rfind("seckavupd-", 0), 0u) << it->path();
+        EXPECT_EQ(ControllerState("attached.static"), "0");
+        EXPECT_EQ(ControllerState("session.handle"), "0") << "the tool's session was closed";
+    }
+
+    // A drop box left behind by a process that ended without deleting it.
+    void LeaveDropBox() {
+        secureKaver kaver;
+        ASSERT_TRUE(kaver.secureKaverInit()) << int(kaver.getZEMTError());
+        uint32_t granted = 0;
+        ASSERT_TRUE(kaver.CreateDropBox("x", 65536, &granted));
+        ASSERT_EQ(ControllerState("dynamic.0.units"), "2");
+    }
+};
+
+struct DefaultPartition {
+    unsigned id;
+    const char* label;
+    unsigned bit;
+};
+// The emulator's default partitions, in the bit order it reports them.
+const DefaultPartition kDefaults[] = {
+    {1, "KAV001", 0x01}, {22, "KAV022", 0x02}, {23, "KAV023", 0x04}, {2, "KAV002", 0x08}, {4, "KAV004", 0x10},
+};
+
+void ExpectDefaultPartitions(const JsonValue& rows) {
+    ASSERT_EQ(rows.type, JsonValue::kArray);
+    ASSERT_EQ(rows.array.size(), 5u);
+    for (const DefaultPartition& p : kDefaults) {
+        SCOPED_TRACE(p.label);
+        const JsonValue* found = nullptr;
+        for (const JsonValue& row : rows.array)
+            if (row["label"].string == p.label) found = &row;
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ((*found)["id"].number, p.id);
+        EXPECT_EQ((*found)["bit"].number, p.bit);
+        EXPECT_EQ((*found)["sizeMiB"].number, kaverPartInfo[p.id].i_mbSize);
+        EXPECT_EQ((*found)["image"].string, kaverPartInfo[p.id].i_image_name);
+        EXPECT_FALSE((*found)["format"].string.empty());
+    }
+}
+
+TEST_F(ToolPartitionTest, InitOnAFreshControllerReportsEveryStep) {
+    Init();
+    ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    JsonValue init = Json(r);
+    EXPECT_TRUE(init["ok"].boolean);
+    EXPECT_EQ(init["error"].type, JsonValue::kNull);
+    EXPECT_EQ(init["generation"]["name"].string, "sarn");
+    EXPECT_EQ(init["repository"].string, "full");
+    EXPECT_TRUE(init["access"]["enabled"].boolean);
+    EXPECT_EQ(init["access"]["state"].number, 0);
+    EXPECT_GT(init["sessionHandle"].number, 0);
+    ExpectDefaultPartitions(init["partitions"]);
+    EXPECT_EQ(init["dropBox"]["before"].number, 0);
+    EXPECT_EQ(init["dropBox"]["after"].number, 0);
+    EXPECT_FALSE(init["dropBox"]["removed"].boolean);
+    EXPECT_EQ(init["maxDropBoxSize"].number, 0x12400000);
+    // Progress goes to stderr, announced before the initialisation ran.
+    EXPECT_NE(r.err.find("detaching all partitions"), std::string::npos) << r.err;
+    EXPECT_GT(Count({0xC0, 0xA2, 0x06}), 0) << "initialisation detaches everything";
+    ExpectClean("KAV022");
+
+    r = RunZemt({"--emulator", stateDir_, "init"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* line : {"Initialisation:          done\n", "Repository:              full\n",
+                             "Repository access:       enabled (state 0)\n", "Static partitions:       5\n",
+                             "Left-over drop box:      none\n", "Largest drop box:        306184192 bytes"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    EXPECT_NE(r.out.find("KAV022  0x0002"), std::string::npos) << r.out;
+}
+
+TEST_F(ToolPartitionTest, InitRemovesALeftOverDropBoxAndSaysSo) {
+    Init();
+    LeaveDropBox();
+    ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    JsonValue init = Json(r);
+    EXPECT_EQ(init["dropBox"]["before"].number, 1);
+    EXPECT_EQ(init["dropBox"]["after"].number, 0);
+    EXPECT_TRUE(init["dropBox"]["removed"].boolean);
+    EXPECT_EQ(Count({0xC0, 0xA2, 0x08}), 1) << "one delete request";
+    EXPECT_EQ(ControllerState("dynamic.0.units"), "");
+    EXPECT_FALSE(fs::exists(stateDir_ + "/partitions/dynamic-0.img"));
+
+    LeaveDropBox();
+    r = RunZemt({"--emulator", stateDir_, "init"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Left-over drop box:      0x0001 before initialisation, 0x0000 after (removed)"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(ToolPartitionTest, PartitionsListsWhatTheControllerReports) {
+    Init();
+    ProcessResult r = RunZemt({"--emulator", stateDir_, "partitions", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    JsonValue listed = Json(r);
+    EXPECT_TRUE(listed["ok"].boolean);
+    ExpectDefaultPartitions(listed["partitions"]);
+
+    // A controller made with other partitions reports other bits.
+    std::string dir = tempDir_ + "/custom";
+    r = RunZemt({"emulator", "init", dir, "--partitions", "KAV050,KAV022:8", "--tren-lib", ZEMT_E2E_TREN_LIBRARY});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunZemt({"--emulator", dir, "partitions", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    listed = Json(r);
+    const JsonValue& rows = listed["partitions"];
+    ASSERT_EQ(rows.array.size(), 2u);
+    EXPECT_EQ(rows.array[0]["label"].string, "KAV022");  // listed by id
+    EXPECT_EQ(rows.array[0]["bit"].number, 2);
+    EXPECT_EQ(rows.array[0]["bitHex"].string, "0x0002");
+    EXPECT_EQ(rows.array[1]["label"].string, "KAV050");
+    EXPECT_EQ(rows.array[1]["bit"].number, 1);
+
+    r = RunZemt({"--emulator", dir, "partitions"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("50   KAV050  0x0001"), std::string::npos) << r.out;
+}
+
+TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
+    for (bool table : {false, true}) {
+        SCOPED_TRACE(table ? "behind a partition table" : "whole disk");
+        Fresh([&](zemt_emu::InitOptions& o) { o.partitionTable = table; });
+        ProcessResult r = RunZemt({"--emulator", stateDir_, "ls", "KAV022"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "file      CANARY.TXT\n");
+        EXPECT_NE(r.err.find("attaching KAV022 (this can take a while)"), std::string::npos) << r.err;
+        EXPECT_EQ(Count({0xC0, 0xA2, 0x05}), 1);
+        ExpectClean("KAV022");
+    }
+
+    // A directory on the partition, listed by path; the canary is not in it.
+    std::string image = stateDir_ + "/partitions/KAV022.img";
+    std::string file = tempDir_ + "/payload.bin";
+    ASSERT_TRUE(zemt_emu::WriteWholeFile(file, "payload\n"));
+    long offset = 16384;  // the partition table case above is the last state
+    ASSERT_EQ(zemt_emu::RunTool({"mmd", "-i", zemt_emu::MtoolsImage(image, offset), "::FW", "::FW/OLD"}), 0);
+    ASSERT_EQ(zemt_emu::RunTool({"mcopy", "-i", zemt_emu::MtoolsImage(image, offset), file, "::FW/PAYLOAD.BIN"}), 0);
+    ProcessResult r = RunZemt({"--emulator", stateDir_, "ls", "KAV022/./FW/", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    JsonValue listed = Json(r);
+    EXPECT_TRUE(listed["ok"].boolean);
+    EXPECT_EQ(listed["path"].string, "/FW");
+    EXPECT_TRUE(listed["detached"].boolean);
+    const JsonValue& entries = listed["entries"];
+    ASSERT_EQ(entries.array.size(), 2u) << r.out;
+    EXPECT_EQ(entries.array[0]["name"].string, "OLD");
+    EXPECT_EQ(entries.array[0]["kind"].string, "directory");
+    EXPECT_EQ(entries.array[1]["name"].string, "PAYLOAD.BIN");
+    EXPECT_EQ(entries.array[1]["kind"].string, "file");
+    ExpectClean("KAV022");
+
+    // A path that is not there fails, and the partition is still detached.
+    long detachesBefore = Count({0xC0, 0xA2, 0x06});
+    r = RunZemt({"--emulator", stateDir_, "ls", "KAV022/NOPE"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no such file or directory"), std::string::npos) << r.err;
+    EXPECT_GT(Count({0xC0, 0xA2, 0x06}), detachesBefore);
+    ExpectClean("KAV022");
+}
+
+TEST_F(ToolPartitionTest, LsRefusesBadTargetsBeforeAskingTheController) {
+    Init();
+    const std::vector<std::vector<std::string>> cases = {
+        {"ls"},
+        {"ls", "KAV022", "KAV023"},
+        {"ls", "KAV000"},
+        {"ls", "KAV257"},
+        {"ls", "kav022"},
+        {"ls", "KAV22"},
+        {"ls", "KAV0222"},
+        {"ls", "SECUPD"},
+        {"ls", "/KAV022"},
+        {"ls", "KAV022/../KAV023"},
+        {"ls", "KAV022/FW/.."},
+        {"ls", "KAV022/a/../../etc"},
+    };
+    for (const auto& words : cases) {
+        std::vector<std::string> args = {"--emulator", stateDir_};
+        args.insert(args.end(), words.begin(), words.end());
+        ProcessResult r = RunZemt(args);
+        std::string shown = words.size() > 1 ? words[1] : "(nothing)";
+        EXPECT_EQ(r.exitCode, 2) << shown;
+        EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown << r.err;
+        EXPECT_TRUE(Requests().empty()) << shown << ": the controller was asked";
+    }
+}
+
+struct InitFailure {
+    const char* name;
+    std::function<void(zemt_emu::InitOptions&)> configure;
+    const char* fault;  // or null
+    unsigned code;      // 0: the library gives no code
+    const char* message;
+};
+
+TEST_F(ToolPartitionTest, FailuresExitWithOneAndTheErrorCode) {
+    const InitFailure cases[] = {
+        {"no repository", [](zemt_emu::InitOptions& o) { o.kaver = "none"; }, nullptr, 0,
+         "the controller has no repository"},
+        {"repository disabled", [](zemt_emu::InitOptions& o) { o.access = 2; }, nullptr, ZEMT_KAVER_DISABLED,
+         "the repository is disabled"},
+        {"session refused", nullptr, "cmd=0xA2 completion=0x07 times=always", ZEMT_GETSESSFAIL_Vemo,
+         "the controller refused a session"},
+    };
+    for (const InitFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh(c.configure);
+        if (c.fault != nullptr) Fault(c.fault);
+        ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        JsonValue init = Json(r);
+        EXPECT_FALSE(init["ok"].boolean);
+        EXPECT_EQ(init["error"]["message"].string, c.message);
+        if (c.code == 0) {
+            EXPECT_EQ(init["error"]["code"].type, JsonValue::kNull);
+        } else {
+            EXPECT_EQ(init["error"]["code"].number, c.code);
+            EXPECT_NE(r.err.find("error " + std::to_string(c.code) + " ("), std::string::npos) << r.err;
+        }
+        EXPECT_TRUE(init["partitions"].array.empty());
+        EXPECT_EQ(init["sessionHandle"].type, JsonValue::kNull);
+
+        // The commands that need an initialised library fail the same way,
+        // and ls never gets to attach.
+        for (const char* command : {"partitions", "ls"}) {
+            std::vector<std::string> args = {"--emulator", stateDir_, command, "--json"};
+            if (std::string(command) == "ls") args.push_back("KAV022");
+            r = RunZemt(args);
+            EXPECT_EQ(r.exitCode, 1) << command;
+            JsonValue out = Json(r);
+            EXPECT_FALSE(out["ok"].boolean) << command;
+            if (c.code != 0) {
+                EXPECT_EQ(out["error"]["code"].number, c.code) << command;
+            }
+        }
+        EXPECT_EQ(Count({0xC0, 0xA2, 0x05}), 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// zemt partitions: the catalogue rows of the static partitions the
+// controller reported during initialisation.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Json.h"
+#include "Tool.h"
+#include "secureKaver.h"
+
+namespace zemt_tool {
+
+int cmdPartitions(const Args& args) {
+    bool json = false;
+    for (const std::string& arg : args) {
+        if (arg == "--json")
+            json = true;
+        else
+            return usageError("partitions: unexpected argument '" + arg + "'");
+    }
+
+    secureKaver kaver;
+    std::string failure;
+    unsigned code = 0;
+    if (!kaver.InitOk) {
+        code = kaver.getZEMTError();
+        failure = "the library could not start";
+    } else {
+        progress("initialising (this can take a while)…");
+        if (!kaver.secureKaverInit()) {
+            code = kaver.getZEMTError();
+            failure = "initialisation failed";
+        }
+    }
+    std::vector<PartitionRow> rows;
+    if (failure.empty()) rows = reportedPartitions();
+
+    if (json) {
+        JsonWriter j;
+        j.BeginObject();
+        j.Key("ok");
+        j.Bool(failure.empty());
+        if (failure.empty()) {
+            j.Key("partitions");
+            jsonPartitions(j, rows);
+        } else {
+            j.Key("error");
+            jsonError(j, code, failure);
+        }
+        j.EndObject();
+        std::cout << j.Text() << "\n";
+    } else if (failure.empty()) {
+        printPartitionsText(rows, "");
+    }
+    if (!failure.empty()) {
+        std::cerr << "zemt: partitions: " << failure;
+        if (code != 0) std::cerr << ", error " << errorText(code);
+        std::cerr << "\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace zemt_tool
