@@ -222,3 +222,9 @@ PathKind CLinuxImpl::GetPathKind(const std::string& path) {
     if (S_ISREG(st.st_mode)) return PathFile;
     return PathOther;
 }
+
+FILE* CLinuxImpl::OpenHostFile(const std::string& path, const char* mode) {
+    // A name with an embedded NUL would silently name a different file.
+    if (path.find('\0') != std::string::npos) return nullptr;
+    return std::fopen(path.c_str(), mode);
+}

@@ -79,6 +79,9 @@ int CPlatformLayer::IoctlDevice(int fd, unsigned long request, void* arg) {
     return GetPlatform()->IoctlDevice(fd, request, arg);
 }
 int CPlatformLayer::CloseDevice(int fd) { return GetPlatform()->CloseDevice(fd); }
+FILE* CPlatformLayer::OpenHostFile(const std::string& path, const char* mode) {
+    return GetPlatform()->OpenHostFile(path, mode);
+}
 PathKind CPlatformLayer::GetPathKind(const std::string& path) {
     return GetPlatform()->GetPathKind(path);
 }

@@ -40,6 +40,9 @@ public:
     // "-1" when the file cannot be opened.  The file is read in blocks, so
     // memory use does not depend on its size.
     std::string getHashFromFile(std::string filename);
+    // The same for a file the caller opened (a copy on a mounted partition
+    // is opened through the platform layer); the file is closed.
+    std::string getHashFromOpenFile(FILE* file);
     std::string getHashFromString(std::string text);
     std::string hashit(std::string text);
     std::string convToString(unsigned char* digest);

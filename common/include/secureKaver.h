@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,31 @@ public:
     // in m_strPayloadFileName.
     bool IsPayloadSigned(std::string& m_strPayloadFileName);
 
+    // ---- staging: filling a drop box and completing a copy ---------------------
+    // Adds to `size` what the whole copy list needs in a drop box.
+    void CalculateAndAdjustPayloadSize(uint32_t& size);
+    // One pass of the general filler from entry `start` on; `start` moves
+    // past what went into the drop box.
+    bool populateDynPart(std::string mntPnt, std::ostringstream* xmlStr, uint32_t& start,
+                         uint32_t dropBoxSize);
+    // The same pass for generation-three systems (filecopy and dirmake only).
+    bool populateDynPartSarn(std::string strMntPnt, std::ostringstream* osXmlStr, uint32_t& uStart,
+                             uint32_t uDropBoxSize);
+    // Places the signed package of the first entry, its signature and
+    // package.xml in the drop box mounted at DynMountPoint.
+    bool populateDynPart(std::ostringstream* xmlStr);
+    bool CompleteCopyFile();
+    bool CompleteCopyFileSarn();
+    bool CompleteSignedUnzip();
+    // Hash header and four hash parts; true when the last part was accepted.
+    bool SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint16_t reserveByte);
+    bool beginSecureUpdate(uint32_t size);
+    bool processSecureUpdate(std::string hash);
+    bool endSecureUpdate();
+    void freeResponsePtr(void* p);
+    // Reads every copied file back from the target partition.
+    bool VerifyCopyFiles();
+
     // ---- fields, in declaration order ----------------------------------------
     sessionEc_t sessionEc;
     sessionHandle thisSession;
@@ -200,6 +226,19 @@ private:
 
     void restartController();
 };
+
+// ---- staging globals ------------------------------------------------------------
+// Margin every drop-box size rule keeps free (bytes); writable.
+extern ZEMT_API uint32_t eps;
+// Mount point of the drop box used by the signed-package path.
+extern ZEMT_API char DynMountPoint[1024];
+// Path of the last update document written.
+extern ZEMT_API char targetFilePath[1024];
+
+// Prepares the directories of `dst` inside the drop box at `mntPnt` and runs
+// the copy command for `op`; the result of the last command, 0 when `op`
+// needs none, -1 when a name cannot be used safely.
+ZEMT_API int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op);
 
 // Partition number written as the leading decimal folder of a name
 // ("22/fw/x.bin" -> 22), read as atoi would; 0 when there is none.

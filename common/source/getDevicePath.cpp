@@ -49,6 +49,7 @@ bool secureKaver::getPartDrive(const std::string& label, std::string& out) {
 
 bool secureKaver::getDynPartDrive(const char* label, char* out) {
     if (out == nullptr) return true;
-    std::snprintf(out, MAXPATH_LEN, "/tmp/%s/", label ? label : "");
+    // The same directory mountDynPartition mounts on ("/tmp/" by default).
+    std::snprintf(out, MAXPATH_LEN, "%s%s/", RHatPartDir ? RHatPartDir : "", label ? label : "");
     return true;
 }

@@ -36,7 +36,10 @@ std::string md5wrapper::getHashFromString(std::string text) { return hashit(text
 std::string md5wrapper::getHashFromFile(std::string filename) {
     // A name with an embedded NUL would silently name a different file.
     if (filename.find('\0') != std::string::npos) return "-1";
-    FILE* file = std::fopen(filename.c_str(), "rb");
+    return getHashFromOpenFile(std::fopen(filename.c_str(), "rb"));
+}
+
+std::string md5wrapper::getHashFromOpenFile(FILE* file) {
     if (file == nullptr) return "-1";
     // Our own reads are already large; stdio's buffer would only add a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);

@@ -302,6 +302,10 @@ void CEmulatedHost::SyncFileSystems() {
     // Nothing is cached between the sandbox and the disk that matters here.
 }
 
+FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
+    return CLinuxImpl::OpenHostFile(MapPath(path), mode);
+}
+
 PathKind CEmulatedHost::GetPathKind(const std::string& path) {
     return CLinuxImpl::GetPathKind(MapPath(path));
 }

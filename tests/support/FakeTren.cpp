@@ -15,6 +15,17 @@ uint8_t* sysInfoThunk(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t e, uin
     return FakeTren::active->getSystemInfo(args, status, timeout);
 }
 void freeThunk(void* buffer) { FakeTren::active->freeGeneric(buffer); }
+uint8_t* beginThunk(uint8_t a, uint8_t b, uint16_t timeout, uint16_t units, uint16_t handle, int wait, uint8_t*,
+                    int* status) {
+    return FakeTren::active->secureStep("Begin", {a, b, timeout, units, handle, wait}, nullptr, status);
+}
+uint8_t* processThunk(uint8_t a, uint8_t b, uint8_t c, uint8_t length, uint16_t handle, int wait, uint8_t* digest,
+                      uint8_t*, int* status) {
+    return FakeTren::active->secureStep("Process", {a, b, c, length, handle, wait}, digest, status);
+}
+uint8_t* endThunk(uint8_t a, uint8_t b, uint8_t c, uint16_t handle, int wait, uint8_t*, int* status) {
+    return FakeTren::active->secureStep("End", {a, b, c, handle, wait}, nullptr, status);
+}
 }  // namespace
 
 FakeTren::FakeTren() { active = this; }
@@ -30,6 +41,9 @@ void* FakeTren::resolve(const std::string& name) const {
     if (name == "ZOLIPMCommand") return reinterpret_cast<void*>(&commandThunk);
     if (name == "ZOLIPMGetSystemInfoParameter") return reinterpret_cast<void*>(&sysInfoThunk);
     if (name == "ZOLIPMIFreeGeneric") return reinterpret_cast<void*>(&freeThunk);
+    if (name == "ZOLIPMOEMKaverBeginSecureUpdate") return reinterpret_cast<void*>(&beginThunk);
+    if (name == "ZOLIPMOEMKaverProcessSecureUpdate") return reinterpret_cast<void*>(&processThunk);
+    if (name == "ZOLIPMOEMKaverEndSecureUpdate") return reinterpret_cast<void*>(&endThunk);
     return nullptr;
 }
 
@@ -42,7 +56,12 @@ std::vector<uint8_t> FakeTren::requestBytes(std::size_t i) const {
 uint16_t FakeTren::command(EsmIPMICmdIoctlReq* req, EsmIPMICmdIoctlReq* rsp) {
     if (recordRequests) requests.push_back(*req);
     TrenReply reply = fallback;
-    if (!script.empty()) {
+    const uint8_t sub = req->Parameters.IRREx.ReqRspBuffer[2];
+    const int occurrence = subCommandCount[sub]++;
+    std::map<uint8_t, std::map<int, TrenReply>>::const_iterator bySub = onSubCommand.find(sub);
+    if (bySub != onSubCommand.end() && bySub->second.count(occurrence)) {
+        reply = bySub->second.at(occurrence);
+    } else if (!script.empty()) {
         reply = script.front();
         script.pop_front();
     }
@@ -78,4 +97,18 @@ uint8_t* FakeTren::getSystemInfo(const uint8_t args[6], int* status, int timeout
 void FakeTren::freeGeneric(void* buffer) {
     ++freeCalls;
     if (outstanding_.erase(static_cast<uint8_t*>(buffer))) std::free(buffer);
+}
+
+uint8_t* FakeTren::secureStep(const std::string& name, std::vector<int> args, const uint8_t* digest, int* status) {
+    SecureCall call;
+    call.name = name;
+    call.args = std::move(args);
+    if (digest != nullptr) call.digest.assign(digest, digest + call.args.at(3));
+    secureCalls.push_back(call);
+    std::map<std::string, int>::const_iterator it = secureStatus.find(name);
+    *status = it == secureStatus.end() ? 0 : it->second;
+    if (secureNullBuffer.count(name)) return nullptr;
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(16, 1));
+    outstanding_.insert(buffer);
+    return buffer;
 }

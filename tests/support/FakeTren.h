@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <deque>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ public:
     bool recordRequests = true;
     std::vector<EsmIPMICmdIoctlReq> requests;  // every block as received
 
+    // Overrides by sub-command (request byte 2) and occurrence (0 = its
+    // first request): that request gets this reply whatever the script says.
+    std::map<uint8_t, std::map<int, TrenReply>> onSubCommand;
+    std::map<uint8_t, int> subCommandCount;
+
     void then(const TrenReply& reply) { script.push_back(reply); }
     void thenRepeat(const TrenReply& reply, int times) {
         for (int i = 0; i < times; ++i) script.push_back(reply);
@@ -78,6 +84,21 @@ public:
     int sysInfoPresetStatus = -12345;  // status value seen on entry
     int sysInfoTimeout = 0;
     int freeCalls = 0;
+
+    // ---- secure-update functions (Begin, Process, End) -------------------------
+    // One call of a secure-update function: its name and integer arguments
+    // in order, the digest for Process.
+    struct SecureCall {
+        std::string name;
+        std::vector<int> args;
+        std::vector<uint8_t> digest;
+    };
+    // Status each function writes back, by name ("Begin", "Process", "End");
+    // 0 when not set.  A name in secureNullBuffer returns no buffer.
+    std::map<std::string, int> secureStatus;
+    std::set<std::string> secureNullBuffer;
+    std::vector<SecureCall> secureCalls;
+    uint8_t* secureStep(const std::string& name, std::vector<int> args, const uint8_t* digest, int* status);
 
     std::set<std::string> missing;  // function names the library lacks
 

@@ -2,6 +2,7 @@
 #define ZEMT_PLATFORM_LAYER_H
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ public:
     virtual int CloseDevice(int fd) = 0;
     // What a path names without following a final symbolic link (lstat).
     virtual PathKind GetPathKind(const std::string& path) = 0;
+    // fopen(path, mode) for a file under a host path the library owns (a
+    // mounted partition, the drop box); null when it cannot be opened.
+    virtual FILE* OpenHostFile(const std::string& path, const char* mode) = 0;
 };
 
 // The production implementation: every slot is the direct system call.
@@ -100,6 +104,7 @@ public:
     int IoctlDevice(int fd, unsigned long request, void* arg) override;
     int CloseDevice(int fd) override;
     PathKind GetPathKind(const std::string& path) override;
+    FILE* OpenHostFile(const std::string& path, const char* mode) override;
 
     bool isPAVOTRENInstalled();
 
@@ -148,6 +153,7 @@ public:
     static int IoctlDevice(int fd, unsigned long request, void* arg);
     static int CloseDevice(int fd);
     static PathKind GetPathKind(const std::string& path);
+    static FILE* OpenHostFile(const std::string& path, const char* mode);
 
     // Convenience for the common "run it, ignore flag and param" call.
     static int Run(const std::string& cmd);

@@ -102,6 +102,7 @@ public:
     // Directory test and block-device access, kept inside the sandbox.
     bool IsDirectory(const std::string& path) override;
     PathKind GetPathKind(const std::string& path) override;
+    FILE* OpenHostFile(const std::string& path, const char* mode) override;
     int OpenDevice(const std::string& path, int flags) override;
     long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) override;
     int IoctlDevice(int fd, unsigned long request, void* arg) override;

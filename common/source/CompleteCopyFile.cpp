@@ -1,0 +1,228 @@
+// Completing a copy list: a drop box is created, filled pass by pass,
+// handed to the controller after each pass, and (general path) the result
+// verified in its final partition.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "ShellText.h"
+#include "PlatformLayer.h"
+#include "UpdateDocument.h"
+#include "md5wrapper.h"
+#include "secureKaver.h"
+
+namespace {
+
+const uint8_t kSecureKaverUpdate = 9;
+const uint16_t UPDATEHASHHDR_REQLEN = 13;
+const uint16_t UPDATEHASHHDR_RSPLEN = 7;
+const uint16_t SECKAVERUP_HASHDATA_REQLEN = 17;
+const uint16_t SECKAVERUP_HASHDATA_RSPLEN = 7;
+const std::size_t kHashPartLength = 10;
+
+[[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }
+
+uint8_t* requestBytes() { return IPMIReqBuf.Parameters.IRREx.ReqRspBuffer; }
+
+void putHandle(uint16_t handle) {
+    requestBytes()[3] = static_cast<uint8_t>(handle & 0xFF);
+    requestBytes()[4] = static_cast<uint8_t>(handle >> 8);
+}
+
+std::string afterFirstSlash(const std::string& s) {
+    std::string::size_type pos = s.find('/');
+    return pos == std::string::npos ? s : s.substr(pos + 1);
+}
+
+uint16_t dropBoxBit() { return kaverPartInfo[dynPartSlot].i_bitmap; }
+
+// Writes the update document next to the payload.  A short write (full
+// device) fails the pass here rather than as a refused hash later.
+bool writeDocument(const std::string& path, const std::string& text) {
+    FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
+    if (out == nullptr) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (std::fflush(out) != 0) ok = false;
+    if (std::fclose(out) != 0) ok = false;
+    return ok;
+}
+
+// The document path, kept in the process-wide buffer (at most 1023
+// characters, as the buffer holds).
+std::string documentPath(const std::string& mountPoint) {
+    std::string path = mountPoint + (updFileName ? updFileName : "");
+    if (path.size() > sizeof targetFilePath - 1) path.resize(sizeof targetFilePath - 1);
+    std::memcpy(targetFilePath, path.c_str(), path.size() + 1);
+    return path;
+}
+
+}  // namespace
+
+bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint16_t reserveByte) {
+    std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
+    uint8_t* b = requestBytes();
+    b[2] = kSecureKaverUpdate;
+    putHandle(myHdl.KAVER_Handle);
+    b[5] = 0;  // header
+    const uint16_t bit = dropBoxBit();
+    // Partition bitmaps travel most significant byte first.
+    b[6] = static_cast<uint8_t>(bit >> 8);
+    b[7] = static_cast<uint8_t>(bit & 0xFF);
+    b[11] = static_cast<uint8_t>(reserveByte & 0xFF);
+    b[12] = static_cast<uint8_t>(reserveByte >> 8);
+    IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, UPDATEHASHHDR_REQLEN, UPDATEHASHHDR_RSPLEN);
+
+    uint8_t last = 1;
+    for (std::size_t part = 0; part < 4; ++part) {
+        std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
+        b[2] = kSecureKaverUpdate;
+        putHandle(myHdl.KAVER_Handle);
+        b[5] = 1;  // data
+        std::string carried;
+        for (std::size_t k = 0; k < kHashPartLength; ++k) {
+            const std::size_t pos = part * kHashPartLength + k;
+            if (pos >= 32 || pos >= cfgHash.size()) break;
+            b[6 + k] = static_cast<uint8_t>(cfgHash[pos]);
+            carried += cfgHash[pos];
+            carried += ' ';
+        }
+        KAVER_LOG("Secure Kaver CopyPart " + std::to_string(part + 1) + " Hash: " + carried);
+        last = IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, SECKAVERUP_HASHDATA_REQLEN, SECKAVERUP_HASHDATA_RSPLEN);
+    }
+    return last == 0;
+}
+
+namespace {
+
+// The general and the generation-three completers differ in a few texts,
+// the filler, and what follows the last pass.
+bool completeCopy(secureKaver& kaver, bool sarn) {
+    static md5wrapper md5;
+    std::unique_ptr<std::ostringstream> stream;
+    try {
+        uint32_t wanted = 0;
+        kaver.CalculateAndAdjustPayloadSize(wanted);
+        if (wanted > kaver.MAX_DYN_PART_SIZE) wanted = kaver.MAX_DYN_PART_SIZE;
+
+        uint32_t granted = 0;
+        while (granted < wanted) {
+            if (!kaver.CreateDropBox(dynDriveName, wanted, &granted)) {
+                if (granted == 0) fail(ZEMT_CREATE_DYN_PART_FAILED);
+                granted -= ONE_MEG;
+                if (granted <= ONE_MEG) {
+                    KAVER_LOG("CreateDrobBox failed");
+                    fail(ZEMT_CREATE_DYN_PART_FAILED);
+                }
+            } else if (granted < wanted) {
+                // A smaller grant than asked is used as it is: asking again
+                // would only meet the drop box that now exists.
+                break;
+            }
+        }
+        KAVER_LOG("CreateDropBox succeeded");
+
+        uint32_t start = 0;
+        while (start < kaver.FileList.size()) {
+            stream.reset(new std::ostringstream());
+            AddCfgHdr(stream.get());
+            if (!kaver.AttachPartition(0, dropBoxBit(), 0)) {
+                KAVER_LOG("AttachPartition failed");
+                fail(ZEMT_FINDMOUNTERR);
+            }
+            KAVER_LOG("AttachPartition succeeded");
+            char mount[1024] = {0};
+            if (!kaver.getDynPartDrive(dynDriveName, mount)) {
+                KAVER_LOG("Dynamic Partition Mount Point NOT found");
+                fail(ZEMT_FINDMOUNTERR);
+            }
+            const std::string mountPoint(mount, strnlen(mount, sizeof mount));
+            KAVER_LOG("Dynamic Partition Mount Point: " + mountPoint);
+
+            for (uint32_t i = 0; i < start; ++i) {
+                const cfgEntry& done = kaver.FileList[i];
+                const std::string inside = afterFirstSlash(done.dstName);
+                if ((done.mode == filecopy || done.mode == fileappend) && shelltext::staysInside(inside))
+                    CPlatformLayer::RemoveFile(mountPoint + inside);
+            }
+            CPlatformLayer::Run("rm -f " + mountPoint + "FileChunk*" +
+                                (sarn ? " &> /dev/null" : " > /dev/null 2>&1"));
+
+            const bool filled = sarn ? kaver.populateDynPartSarn(mountPoint, stream.get(), start, granted)
+                                     : kaver.populateDynPart(mountPoint, stream.get(), start, granted);
+            if (!filled) {
+                KAVER_LOG("populateDynPart failed");
+                fail(ZEMT_FINDMOUNTERR);
+            }
+
+            AddCfgFtr(stream.get());
+            const std::string text = stream->str();
+            KAVER_LOG("update.xml Contents: " + text);
+            const std::string hash = md5.getHashFromString(text);
+            KAVER_LOG("update.xml Hash: " + hash);
+            const std::string path = documentPath(mountPoint);
+            KAVER_LOG("Dynamic Partition volumeLabel: " + path);
+            if (!writeDocument(path, text)) {
+                KAVER_LOG("Could not write " + path);
+                fail(ZEMT_FINDMOUNTERR);
+            }
+            CPlatformLayer::Run("sync");
+            kaver.syncAll(mountPoint);
+            stream.reset();
+
+            if (!kaver.DetachPartition(0, dropBoxBit(), 0, false)) {
+                KAVER_LOG("DetachPartition failed");
+                fail(ZEMT_DETACHFAILED);
+            }
+            KAVER_LOG("DetachPartition succeeded");
+            if (!kaver.SecureKaverCopy(kaver.thisSession, hash, 0)) {
+                KAVER_LOG("SecureKaverCopy failed");
+                fail(ZEMT_SMCFAILED);
+            }
+            KAVER_LOG("SecureKaverCopy succeeded");
+        }
+
+        if (!sarn) {
+            if (!kaver.DeleteDropBox(0)) {
+                KAVER_LOG("DeleteDropBox Failed");
+                fail(ZEMT_DELETEDROPBOXERR);
+            }
+            KAVER_LOG("DeleteDropBox succeeded");
+            if (!kaver.VerifyCopyFiles()) {
+                KAVER_LOG("Copy verification Failed");
+                fail(ZEMT_COPYVERIFYFAIL);
+            }
+            KAVER_LOG("Copy verification Succeeded");
+        }
+        kaver.l_state = 0;
+        return true;
+    } catch (unsigned char code) {
+        stream.reset();
+        kaver.storeErrorInfo(code);
+        KAVER_LOG("copyPayload failed");
+        if (code == ZEMT_CREATE_DYN_PART_FAILED) {
+            KAVER_LOG(sarn ? "create drop box failed" : "Creat Drop Box Failed");
+        } else if (code == ZEMT_FINDMOUNTERR || code == ZEMT_SMCFAILED) {
+            if (code == ZEMT_FINDMOUNTERR)
+                KAVER_LOG(kaver.DetachPartition(0, dropBoxBit(), 0, false) ? "DetachPartition succeeded"
+                                                                           : "DetachPartition Failed");
+            KAVER_LOG(kaver.DeleteDropBox(0) ? "DeleteDropBox succeeded" : "DeleteDropBox Failed");
+        }
+        kaver.l_state = 0;
+        return false;
+    } catch (...) {
+        kaver.storeErrorInfo(ZEMT_INTERROR);
+        KAVER_LOG("copyPayload failed");
+        KAVER_LOG("ZEMT internal error");
+        kaver.l_state = 0;
+        return false;
+    }
+}
+
+}  // namespace
+
+bool secureKaver::CompleteCopyFile() { return completeCopy(*this, false); }
+
+bool secureKaver::CompleteCopyFileSarn() {
+    KAVER_LOG("Entering CompleteCopyFileSarn");
+    return completeCopy(*this, true);
+}

@@ -1,0 +1,202 @@
+// The controller's secure-update protocol: one signed package through the
+// dynamic partition, begun, processed by hash and ended through TREN.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "PlatformLayer.h"
+#include "UpdateDocument.h"
+#include "md5wrapper.h"
+#include "secureKaver.h"
+
+namespace {
+
+const int kPending = 0x1002;
+const int kTrenTimeout = 750;
+const uint16_t kSecureUpdateTimeout = 1200;
+const uint8_t kPollBegin = 0x20;
+const uint8_t kPollProcess = 0x22;
+const uint8_t kPollEnd = 0x23;
+
+[[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }
+
+std::string hex4(int status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(status) & 0xFFFFFFFFu);
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+// What every step does with TREN's answer.
+bool finishStep(secureKaver& kaver, const std::string& step, uint8_t* response, int status, uint8_t pollSub) {
+    if (status == kPending) {
+        KAVER_LOG(step + " : pfn" + (step == "beginSecureUpdate"     ? "BeginSecureUpdate"
+                                     : step == "processSecureUpdate" ? "ProcessSecureUpdate"
+                                                                     : "EndSecureUpdate") +
+                  " returned Pending status");
+        if (!kaver.PollKaverCmdComplete(ZEMT_MAXPOLLCNT, pollSub)) {
+            KAVER_LOG(step + " : PollKaverCmdComplete function returned false");
+            if (response != nullptr) kaver.freeResponsePtr(response);
+            return false;
+        }
+    } else if (status != 0 || response == nullptr) {
+        KAVER_LOG(step + " : pfn" + (step == "beginSecureUpdate"     ? "BeginSecureUpdate"
+                                     : step == "processSecureUpdate" ? "ProcessSecureUpdate"
+                                                                     : "EndSecureUpdate") +
+                  " failed : Return Code - 0x" + hex4(status));
+        if (response != nullptr) kaver.freeResponsePtr(response);
+        return false;
+    }
+    if (step == "beginSecureUpdate") KAVER_LOG("beginSecureUpdate Succeeded");
+    if (step == "endSecureUpdate") KAVER_LOG("endSecureUpdate Succeeded");
+    if (response != nullptr) kaver.freeResponsePtr(response);
+    return true;
+}
+
+}  // namespace
+
+void secureKaver::freeResponsePtr(void* p) {
+    FPROCZOLIPMIFREEGENERIC pfnFree =
+        reinterpret_cast<FPROCZOLIPMIFREEGENERIC>(CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMIFreeGeneric"));
+    if (pfnFree != nullptr) pfnFree(p);
+    else KAVER_LOG("freeResponsePtr : Unable to Free Memory");
+}
+
+bool secureKaver::beginSecureUpdate(uint32_t size) {
+    KAVER_LOG("Entering beginSecureUpdate");
+    FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE>(
+        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverBeginSecureUpdate"));
+    if (pfn == nullptr) {
+        KAVER_LOG("beginSecureUpdate : pfnBeginSecureUpdate is NULL");
+        return false;
+    }
+    const uint16_t units = static_cast<uint16_t>(size >> 15);
+    KAVER_LOG("beginSecureUpdate : Payload Size : " + std::to_string(units));
+    uint8_t out[16] = {0};
+    int status = 0;
+    uint8_t* response = pfn(0, 0xFF, kSecureUpdateTimeout, units, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
+    return finishStep(*this, "beginSecureUpdate", response, status, kPollBegin);
+}
+
+bool secureKaver::processSecureUpdate(std::string hash) {
+    KAVER_LOG("Entering processSecureUpdate");
+    FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE>(
+        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverProcessSecureUpdate"));
+    if (pfn == nullptr) {
+        KAVER_LOG("processSecureUpdate : pfnProcessSecureUpdate is NULL");
+        return false;
+    }
+    uint8_t digest[16] = {0};
+    for (std::size_t i = 0; i < 16 && 2 * i + 1 < hash.size(); ++i)
+        digest[i] = static_cast<uint8_t>(hexDigit(hash[2 * i]) << 4 | hexDigit(hash[2 * i + 1]));
+    uint8_t out[16] = {0};
+    int status = 0;
+    uint8_t* response = pfn(0, 0xFF, 0, 16, thisSession.KAVER_Handle, kTrenTimeout, digest, out, &status);
+    return finishStep(*this, "processSecureUpdate", response, status, kPollProcess);
+}
+
+bool secureKaver::endSecureUpdate() {
+    KAVER_LOG("Entering endSecureUpdate");
+    FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERENDSECUREUPDATE>(
+        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverEndSecureUpdate"));
+    if (pfn == nullptr) {
+        KAVER_LOG("endSecureUpdate : pfnEndSecureUpdate is NULL");
+        return false;
+    }
+    uint8_t out[16] = {0};
+    int status = 0;
+    uint8_t* response = pfn(0, 0xFF, 0, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
+    return finishStep(*this, "endSecureUpdate", response, status, kPollEnd);
+}
+
+bool secureKaver::CompleteSignedUnzip() {
+    static md5wrapper md5;
+    std::unique_ptr<std::ostringstream> stream;
+    try {
+        uint32_t wanted = 0;
+        CalculateAndAdjustPayloadSize(wanted);
+        if (wanted > MAX_DYN_PART_SIZE) {
+            KAVER_LOG("Payload size exceeds Maximum Dynamic partition size.");
+            fail(ZEMT_PAYLOADSIZEGTMAX);
+        }
+        if (!beginSecureUpdate(wanted)) {
+            KAVER_LOG("Begin Secure Update failed.");
+            fail(ZEMT_BEGIN_SECUREUPDATE_FAILED);
+        }
+        stream.reset(new std::ostringstream());
+        AddCfgHdr(stream.get());
+        if (!mountDynPartition()) {
+            KAVER_LOG("mountDynPartition did not succeed.");
+            fail(ZEMT_FINDMOUNTERR);
+        }
+        if (!getDynPartDrive(dynDriveName, DynMountPoint)) {
+            KAVER_LOG("Dynamic Partition Mount Point NOT found");
+            fail(ZEMT_FINDMOUNTERR);
+        }
+        const std::string mountPoint(DynMountPoint, strnlen(DynMountPoint, sizeof DynMountPoint));
+        KAVER_LOG("Dynamic Partition Mount Point: " + mountPoint);
+        if (!populateDynPart(stream.get())) {
+            KAVER_LOG("populateDynPart failed");
+            fail(ZEMT_FINDMOUNTERR);
+        }
+        AddCfgFtr(stream.get());
+        const std::string text = stream->str();
+        KAVER_LOG("update.xml Contents: " + text);
+        const std::string hash = md5.getHashFromString(text);
+        KAVER_LOG("update.xml Hash: " + hash);
+
+        std::string path = mountPoint + (updFileName ? updFileName : "");
+        if (path.size() > sizeof targetFilePath - 1) path.resize(sizeof targetFilePath - 1);
+        std::memcpy(targetFilePath, path.c_str(), path.size() + 1);
+        KAVER_LOG("Dynamic Partition volumeLabel: " + path);
+        FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
+        bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        if (out != nullptr && std::fclose(out) != 0) written = false;
+        if (!written) {
+            // A document cut short on a full device would only be refused
+            // by its hash; end the update now instead.
+            KAVER_LOG("Could not write " + path);
+            fail(ZEMT_FINDMOUNTERR);
+        }
+        CPlatformLayer::Run("sync");
+        syncAll(mountPoint);
+
+        if (!unmountDynPartition()) KAVER_LOG("umountDynPartition failed.");
+        ESX_RemoveEntries(0, kaverPartInfo[dynPartSlot].i_bitmap, 0);
+        if (!processSecureUpdate(hash)) {
+            KAVER_LOG("processSecureUpdate failed");
+            fail(ZEMT_PROCESS_SECUREUPDATE_FAILED);
+        }
+        if (!endSecureUpdate()) {
+            KAVER_LOG("EndSecureUpdate Failed");
+            fail(ZEMT_END_SECUREUPDATE_FAILED);
+        }
+        KAVER_LOG("EndSecureUpdate succeeded");
+        UpdateCompletionStatus = true;
+        l_state = 0;
+        return true;
+    } catch (unsigned char code) {
+        storeErrorInfo(code);
+        KAVER_LOG("copyPayload failed");
+        stream.reset();
+        if (code == ZEMT_FINDMOUNTERR || code == ZEMT_PROCESS_SECUREUPDATE_FAILED) {
+            // Begun and not ended: a mount left by a failed fill goes first.
+            if (code == ZEMT_FINDMOUNTERR) unmountDynPartition();
+            KAVER_LOG(endSecureUpdate() ? "EndSecureUpdate succeeded" : "EndSecureUpdate Failed");
+        }
+        l_state = 0;
+        return false;
+    } catch (...) {
+        storeErrorInfo(ZEMT_INTERROR);
+        KAVER_LOG("copyPayload failed");
+        KAVER_LOG("ZEMT internal error");
+        l_state = 0;
+        return false;
+    }
+}
