@@ -57,6 +57,10 @@ void jsonPartitions(JsonWriter& j, const std::vector<PartitionRow>& rows);
 // --json output stays one document.
 void progress(const std::string& line);
 
+// Splits "LABEL/a/./b/" into a static partition label (KAV001..KAV256)
+// and "a/b"; ".." is refused.
+bool splitTarget(const std::string& target, std::string& label, std::string& path, std::string& why);
+
 // The commands.  Each gets the words after its name.
 int cmdInfo(const Args& args);
 int cmdFlag(const Args& args);
@@ -64,6 +68,8 @@ int cmdInit(const Args& args);
 int cmdPartitions(const Args& args);
 int cmdLs(const Args& args);
 int cmdEmulator(const Args& args);
+int cmdStage(const Args& args);
+int cmdRm(const Args& args);
 
 extern const char* const kUsage;
 extern const char* const kEmulatorUsage;

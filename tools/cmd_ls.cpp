@@ -39,6 +39,8 @@ bool validLabel(const std::string& label) {
     return id >= 1 && id <= 256;
 }
 
+}  // namespace
+
 // Splits "LABEL/a/./b/" into the label and "a/b".  A ".." component could
 // name something outside the partition's mount directory: refused.
 bool splitTarget(const std::string& target, std::string& label, std::string& path, std::string& why) {
@@ -62,6 +64,8 @@ bool splitTarget(const std::string& target, std::string& label, std::string& pat
     }
     return true;
 }
+
+namespace {
 
 // Lists `target` (a directory, or a single entry) through the platform
 // layer; false with a reason when it does not exist.

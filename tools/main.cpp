@@ -22,6 +22,8 @@ const char* const kUsage =
     "       zemt [--emulator DIR] init [--json]\n"
     "       zemt [--emulator DIR] partitions [--json]\n"
     "       zemt [--emulator DIR] ls LABEL[/PATH] [--json]\n"
+    "       zemt [--emulator DIR] stage FILE|DIR... --to LABEL/dir [--json]\n"
+    "       zemt [--emulator DIR] rm LABEL/path [--json]\n"
     "       zemt emulator init DIR [options]\n"
     "       zemt emulator fault DIR 'LINE'\n"
     "       zemt help [emulator]\n"
@@ -35,6 +37,10 @@ const char* const kUsage =
     "                   (first looks for a left-over drop box in a short session of its own)\n"
     "  partitions       the repository partitions the controller reports, with bits and sizes\n"
     "  ls LABEL[/PATH]  attach static partition LABEL (KAV001..KAV256), list PATH on it, detach\n"
+    "  stage ... --to LABEL/dir\n"
+    "                   copy files (directories with their contents) into LABEL/dir through\n"
+    "                   a drop box, then read every copy back and compare its MD5\n"
+    "  rm LABEL/path    delete a stored file from a static partition\n"
     "  emulator init    create an emulator state directory (zemt help emulator)\n"
     "  emulator fault   append a line to a state directory's fault script\n"
     "\n"
@@ -81,6 +87,8 @@ const Command kLibraryCommands[] = {
     {"init", cmdInit},
     {"partitions", cmdPartitions},
     {"ls", cmdLs},
+    {"stage", cmdStage},
+    {"rm", cmdRm},
 };
 
 }  // namespace

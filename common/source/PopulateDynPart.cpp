@@ -98,7 +98,7 @@ void cutChunk(secureKaver& kaver, const std::string& mntPnt, std::ostringstream*
     chunk.fileSize = static_cast<int32_t>(got);
     chunk.srcName = name;
     chunk.dstName = entry.dstName;
-    chunk.hash = md5.getHashFromFile(path);
+    chunk.hash = md5.getHashFromOpenFile(CPlatformLayer::OpenHostFile(path, "rb"));
     if (!AddCfgEntry(xmlStr, chunk, mntPnt, true)) {
         KAVER_LOG("AddCfgEntry failed");
         fail(ZEMT_INTERROR);

@@ -59,6 +59,8 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
         fault.target = Fault::kSysInfo;
     } else if (word == "disk") {
         fault.target = Fault::kDisk;
+    } else if (word == "process") {
+        fault.target = Fault::kProcess;
     } else if (word.compare(0, 5, "host=") == 0) {
         fault.target = Fault::kHost;
         fault.program = word.substr(5);
@@ -69,7 +71,7 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
     } else if (word.compare(0, 4, "cmd=") == 0) {
         if (!parseSelector(word.substr(4), fault, error)) return false;
     } else {
-        error = "a fault line starts with cmd=..., sysinfo, host=... or disk, not '" + word + "'";
+        error = "a fault line starts with cmd=..., sysinfo, host=..., disk or process, not '" + word + "'";
         return false;
     }
 
@@ -137,6 +139,24 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
             }
         } else if (fault.target == Fault::kDisk) {
             error = "disk takes label=, appear=, after= and times=, not '" + key + "'";
+            return false;
+        } else if (fault.target == Fault::kProcess && (key == "effect" || key == "polls")) {
+            if (key == "polls") {
+                if (!numeric || number < 0) {
+                    error = "polls wants a count";
+                    return false;
+                }
+                fault.polls = number;
+            } else if (value == "corrupt" || value == "full" || value == "refuse" || value == "unparsable" ||
+                       value == "polls") {
+                fault.effect = value;
+                hasAction = true;
+            } else {
+                error = "effect is corrupt, full, refuse, unparsable or polls";
+                return false;
+            }
+        } else if (fault.target == Fault::kProcess) {
+            error = "process takes effect=, polls=, after= and times=, not '" + key + "'";
             return false;
         } else if (key == "buffer" && fault.target == Fault::kSysInfo) {
             if (value != "null") {

@@ -42,6 +42,7 @@ const Controller::Route Controller::kRoutes[] = {
      "CreateDynamicPartition"},
     {kOemNetFn, kSessionCmd, 8, 11, true, &Controller::DeleteDynamicPartition,
      "DeleteDynamicPartition"},
+    {kOemNetFn, kSessionCmd, 9, 6, true, &Controller::SecureCopy, "SecureKAVERUpdate"},
     {kOemNetFn, kSessionCmd, 10, 8, true, &Controller::GetStatus, "GetKAVERStatus"},
     {kOemNetFn, kSessionCmd, 16, 8, true, &Controller::GetStateFlag, "getStateFlagCmd"},
     {kOemNetFn, kSessionCmd, 17, 7, true, &Controller::SetStateFlag, "setStateFlagCmd"},
@@ -601,7 +602,7 @@ uint16_t Controller::Command(EsmIPMICmdIoctlReq* block) {
         io.RspPhaseBufLen = static_cast<uint32_t>(bytes.size());
         answer = HexBytes(bytes.data(), bytes.size());
     }
-    log(head + answer + " | status=0 result=1" + faultNote);
+    log(head + answer + " | status=0 result=1" + faultNote + processNote_);
     save();
     return 1;
 }

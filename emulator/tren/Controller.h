@@ -48,6 +48,10 @@ public:
     uint16_t Command(EsmIPMICmdIoctlReq* block);
     // ZOLIPMGetSystemInfoParameter.
     uint8_t* SystemInfo(const uint8_t selectors[6], int* status);
+    // The three secure-update functions (sub-commands 0x20, 0x22, 0x23):
+    // DATA is the units (LE) for begin, the 16-byte digest for process.
+    // Returns a buffer on success or pending (status 0x1002).
+    uint8_t* SecureUpdate(uint8_t sub, uint16_t handle, const uint8_t* data, std::size_t length, int* status);
     // ZOLIPMIFreeGeneric.
     void FreeBuffer(void* buffer);
 
@@ -110,6 +114,13 @@ private:
     void DetachPartitions(const Request&, Reply&);
     void CreateDynamicPartition(const Request&, Reply&);
     void DeleteDynamicPartition(const Request&, Reply&);
+    void SecureCopy(const Request&, Reply&);
+
+    // Processing of a drop box (tren/Processing.cpp): a completion code.
+    int processDropBox(int bit, const std::string& expectedHash, std::string& note);
+    bool resolveTarget(const std::string& path, std::string& image, std::string& inner) const;
+    const Fault* fireProcessFault();
+    void finishPending(uint8_t sub, int result, Reply& reply, uint16_t handle);
 
     // Partitions: the static ones come from controller.conf, drop boxes
     // live in controller.state.
@@ -134,6 +145,8 @@ private:
     KeyValueFile state_;
     std::vector<Fault> faults_;
     unsigned long now_;
+    long processPolls_ = 0;
+    std::string processNote_;
 };
 
 }  // namespace zemt_emu

@@ -3,6 +3,7 @@
 // ZEMT_EMULATOR_DIR.  Without that variable there is no controller: every
 // exchange fails the way it does on a host without one.
 #include <cstdlib>
+#include <cstring>
 
 #include "Controller.h"
 
@@ -49,4 +50,37 @@ TREN_EXPORT void ZOLIPMIFreeGeneric(void* buffer) {
     zemt_emu::StateLock lock(dir);
     zemt_emu::Controller controller(dir);
     controller.FreeBuffer(buffer);
+}
+
+namespace {
+uint8_t* secureUpdate(uint8_t sub, uint16_t handle, const uint8_t* data, std::size_t length, int* status) {
+    int ignored = 0;
+    if (status == nullptr) status = &ignored;
+    const char* dir = stateDir();
+    if (dir == nullptr) {
+        *status = -1;
+        return nullptr;
+    }
+    zemt_emu::StateLock lock(dir);
+    zemt_emu::Controller controller(dir);
+    return controller.SecureUpdate(sub, handle, data, length, status);
+}
+}  // namespace
+
+TREN_EXPORT uint8_t* ZOLIPMOEMKaverBeginSecureUpdate(uint8_t, uint8_t, uint16_t, uint16_t units,
+                                                     uint16_t handle, int, uint8_t*, int* status) {
+    const uint8_t data[2] = {static_cast<uint8_t>(units & 0xFF), static_cast<uint8_t>(units >> 8)};
+    return secureUpdate(0x20, handle, data, sizeof data, status);
+}
+
+TREN_EXPORT uint8_t* ZOLIPMOEMKaverProcessSecureUpdate(uint8_t, uint8_t, uint8_t, uint8_t, uint16_t handle,
+                                                       int, uint8_t* digest, uint8_t*, int* status) {
+    uint8_t data[16] = {};
+    if (digest != nullptr) std::memcpy(data, digest, sizeof data);
+    return secureUpdate(0x22, handle, data, sizeof data, status);
+}
+
+TREN_EXPORT uint8_t* ZOLIPMOEMKaverEndSecureUpdate(uint8_t, uint8_t, uint8_t, uint16_t handle, int, uint8_t*,
+                                                   int* status) {
+    return secureUpdate(0x23, handle, nullptr, 0, status);
 }

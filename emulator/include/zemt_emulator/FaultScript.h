@@ -4,6 +4,7 @@
 //   sysinfo (status=N | buffer=null) [after=K] [times=N|always]
 //   host=NAME [match=TEXT] exit=N [after=K] [times=N|always]
 //   disk [label=LABEL] appear=N|never [after=K] [times=N|always]
+//   process effect=corrupt|full|refuse|unparsable|polls [polls=N] [after=K] [times=N|always]
 //
 // NETFN is request byte 0 (default 0xC0, the OEM NetFn), CMD byte 1 and SUB
 // byte 2.  Actions on a command: completion=CC, status=S (transport status),
@@ -18,7 +19,7 @@
 namespace zemt_emu {
 
 struct Fault {
-    enum Target { kCommand, kSysInfo, kHost, kDisk };
+    enum Target { kCommand, kSysInfo, kHost, kDisk, kProcess };
     Target target = kCommand;
 
     // Selector (commands only).
@@ -44,6 +45,10 @@ struct Fault {
     // shows up (-1: never).
     std::string label;
     long appear = 0;
+    // Processing of a drop box (the fourth hash part or the secure-update
+    // process step): what goes wrong, and polls that report pending first.
+    std::string effect;
+    long polls = 0;
 
     long after = 0;        // let this many matching requests pass first
     long times = 1;        // then fire this many times; -1 = always

@@ -1,0 +1,480 @@
+// What the controller does with a detached drop box: it reads the update
+// document at the drop box's root, checks it against the hash the host sent,
+// and carries out its File entries in order against the partition images.
+// Everything goes through mtools; nothing is mounted.
+#include "Controller.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "zemt_emulator/Disks.h"
+
+namespace fs = std::filesystem;
+
+namespace zemt_emu {
+namespace {
+
+const char* const kDocumentName = "update.xml";
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void putU16(std::vector<uint8_t>& data, unsigned value) {
+    data.push_back(static_cast<uint8_t>(value & 0xFF));
+    data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+}
+
+std::string md5Of(const std::string& path) {
+    std::string output;
+    if (RunTool({"md5sum", "--", path}, &output) != 0) return "-1";
+    return output.substr(0, output.find(' '));
+}
+
+// A scratch directory that removes itself.
+struct Scratch {
+    std::string path;
+    Scratch() {
+        char name[] = "/tmp/zemt-emu-process-XXXXXX";
+        if (mkdtemp(name) != nullptr) path = name;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+struct Entry {
+    long order = 0;
+    std::string hash, source, sourceKaver, destination, mode;
+};
+
+std::string childText(xmlNode* parent, const char* name) {
+    for (xmlNode* n = parent->children; n != nullptr; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE || std::strcmp(reinterpret_cast<const char*>(n->name), name) != 0)
+            continue;
+        xmlChar* text = xmlNodeGetContent(n);
+        std::string value = text ? reinterpret_cast<const char*>(text) : "";
+        xmlFree(text);
+        return value;
+    }
+    return "";
+}
+
+bool parseDocument(const std::string& path, std::vector<Entry>& entries) {
+    xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc == nullptr) return false;
+    xmlNode* root = xmlDocGetRootElement(doc);
+    bool ok = root != nullptr && std::strcmp(reinterpret_cast<const char*>(root->name), "KAVER_Update") == 0;
+    for (xmlNode* n = ok ? root->children : nullptr; n != nullptr; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE || std::strcmp(reinterpret_cast<const char*>(n->name), "File") != 0)
+            continue;
+        Entry e;
+        xmlChar* order = xmlGetProp(n, reinterpret_cast<const xmlChar*>("order"));
+        long value = 0;
+        if (order == nullptr || !ParseNumber(reinterpret_cast<const char*>(order), value)) ok = false;
+        xmlFree(order);
+        e.order = value;
+        e.hash = childText(n, "Hash");
+        e.source = childText(n, "Source");
+        e.sourceKaver = childText(n, "SourceKAVER");
+        e.destination = childText(n, "Destination");
+        e.mode = childText(n, "Mode");
+        entries.push_back(e);
+    }
+    xmlFreeDoc(doc);
+    // Entries run in order; equal orders (the chunks of one file) keep
+    // their document order.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.order < b.order; });
+    return ok;
+}
+
+// A path inside a partition: "..", empty and absolute components refused.
+bool safeInner(const std::string& inner) {
+    if (inner.empty()) return true;
+    std::string::size_type start = 0;
+    while (start <= inner.size()) {
+        std::string::size_type slash = inner.find('/', start);
+        std::string part = inner.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part == "..") return false;
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return inner[0] != '/';
+}
+
+}  // namespace
+
+// "kav022/a/b" -> image of KAV022 and "a/b".
+bool Controller::resolveTarget(const std::string& path, std::string& image, std::string& inner) const {
+    std::string::size_type slash = path.find('/');
+    std::string folder = path.substr(0, slash);
+    inner = slash == std::string::npos ? "" : path.substr(slash + 1);
+    while (!inner.empty() && inner.back() == '/') inner.pop_back();
+    if (inner == ".") inner.clear();
+    for (int bit = 0; bit < 16; ++bit) {
+        std::string label = partitionLabel(false, bit);
+        if (!label.empty() && lower(label) == lower(folder) && safeInner(inner)) {
+            image = MtoolsImage(imagePath(false, bit), conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0);
+            return true;
+        }
+    }
+    return false;
+}
+
+const Fault* Controller::fireProcessFault() {
+    const Fault* chosen = nullptr;
+    for (const Fault& fault : faults_) {
+        if (fault.target != Fault::kProcess) continue;
+        std::string seenKey = "fault." + std::to_string(fault.lineNumber) + ".seen";
+        long seen = state_.GetInt(seenKey, 0) + 1;
+        state_.SetInt(seenKey, seen);
+        bool inWindow = seen > fault.after && (fault.times < 0 || seen <= fault.after + fault.times);
+        if (chosen == nullptr && inWindow) chosen = &fault;
+    }
+    return chosen;
+}
+
+namespace {
+
+bool makeParents(const std::string& image, const std::string& inner, bool includeLast) {
+    std::string::size_type pos = 0;
+    while (true) {
+        std::string::size_type slash = inner.find('/', pos);
+        if (slash == std::string::npos && !includeLast) return true;
+        std::string dir = slash == std::string::npos ? inner : inner.substr(0, slash);
+        if (!dir.empty()) {
+            // mmd fails for a directory that is already there; that is fine.
+            if (RunTool({"mmd", "-D", "s", "-i", image, "::/" + dir}) != 0 &&
+                RunTool({"mdir", "-b", "-i", image, "::/" + dir}) != 0)
+                return false;
+        }
+        if (slash == std::string::npos) return true;
+        pos = slash + 1;
+    }
+}
+
+long long freeBytes(const std::string& image) {
+    std::string output;
+    if (RunTool({"mdir", "-i", image, "::/"}, &output) != 0) return -1;
+    std::string::size_type at = output.rfind(" bytes free");
+    if (at == std::string::npos) return -1;
+    std::string::size_type start = output.rfind('\n', at);
+    std::string number;
+    for (char c : output.substr(start + 1, at - start - 1))
+        if (std::isdigit(static_cast<unsigned char>(c))) number += c;
+    return number.empty() || number.size() > 18 ? -1 : std::stoll(number);
+}
+
+}  // namespace
+
+int Controller::processDropBox(int bit, const std::string& expectedHash, std::string& note) {
+    const Fault* fault = fireProcessFault();
+    std::string effect = fault ? fault->effect : "";
+    if (fault) note = " fault=" + std::to_string(fault->lineNumber);
+    processPolls_ = fault ? fault->polls : 0;
+    Scratch box, work;
+    if (box.path.empty() || work.path.empty()) return kCcFailure;
+    std::string boxImage = MtoolsImage(imagePath(true, bit), conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0);
+    std::string output;
+    if (RunTool({"mcopy", "-s", "-n", "-m", "-i", boxImage, "::*", box.path + "/"}, &output) != 0 &&
+        output.find("not found") == std::string::npos)
+        return kCcFailure;
+    std::string document = JoinPath(box.path, kDocumentName);
+    if (!fs::exists(document)) {
+        note += " no-document";
+        return kCcFailure;
+    }
+    if (effect == "refuse" || md5Of(document) != lower(expectedHash)) {
+        note += " hash-refused";
+        return kCcFailure;
+    }
+    std::vector<Entry> entries;
+    if (effect == "unparsable" || !parseDocument(document, entries)) {
+        note += " unparsable";
+        return kCcFailure;
+    }
+
+    // Check the whole document before changing anything, so that a refused
+    // document leaves every partition as it was.
+    std::map<std::string, long long> needed;
+    for (const Entry& e : entries) {
+        std::string image, inner;
+        bool twoNames = e.mode == "filemove" || e.mode == "dirmove";
+        bool hasSource = e.mode == "filecopy" || e.mode == "fileappend" || e.mode == "signedunzip" || e.mode == "ssib";
+        if (e.mode != "ssib" && !resolveTarget(e.destination, image, inner)) {
+            note += " bad-destination";
+            return kCcFailure;
+        }
+        if (twoNames && !resolveTarget(e.sourceKaver, image, inner)) {
+            note += " bad-source";
+            return kCcFailure;
+        }
+        if (hasSource) {
+            if (!safeInner(e.source) || e.source.empty() || !fs::is_regular_file(JoinPath(box.path, e.source))) {
+                note += " missing-source";
+                return kCcFailure;
+            }
+            std::string source = JoinPath(box.path, e.source);
+            if (e.mode != "signedunzip" && md5Of(source) != lower(e.hash)) {
+                note += " source-hash:" + e.source;
+                return kCcFailure;
+            }
+            if (e.mode != "ssib") {
+                resolveTarget(e.destination, image, inner);
+                needed[image] += static_cast<long long>(fs::file_size(source));
+            }
+        } else if (e.mode != "filedelete" && e.mode != "dirdelete" && e.mode != "dirmake" && !twoNames) {
+            note += " unknown-mode";
+            return kCcFailure;
+        }
+    }
+    for (const auto& need : needed) {
+        long long available = freeBytes(need.first);
+        if (effect == "full" || available < 0 || need.second > available) {
+            note += " partition-full";
+            return kCcOverflow;
+        }
+    }
+
+    std::string corruptImage, corruptInner;
+    for (const Entry& e : entries) {
+        std::string image, inner;
+        resolveTarget(e.mode == "ssib" ? std::string() : e.destination, image, inner);
+        std::string source = JoinPath(box.path, e.source);
+        int rc = 0;
+        if (e.mode == "filecopy") {
+            rc = makeParents(image, inner, false) ? RunTool({"mcopy", "-o", "-m", "-i", image, source, "::/" + inner}) : 1;
+            corruptImage = image;
+            corruptInner = inner;
+        } else if (e.mode == "fileappend") {
+            // Joining a chunk: read the target out, append, write it back.
+            std::string joined = JoinPath(work.path, "joined");
+            rc = RunTool({"mcopy", "-o", "-n", "-i", image, "::/" + inner, joined});
+            if (rc == 0) {
+                std::ofstream out(joined, std::ios::binary | std::ios::app);
+                std::ifstream in(source, std::ios::binary);
+                out << in.rdbuf();
+                out.close();
+                rc = out ? RunTool({"mcopy", "-o", "-m", "-i", image, joined, "::/" + inner}) : 1;
+            }
+            fs::remove(joined);
+            corruptImage = image;
+            corruptInner = inner;
+        } else if (e.mode == "filemove" || e.mode == "dirmove") {
+            std::string fromImage, fromInner;
+            resolveTarget(e.sourceKaver, fromImage, fromInner);
+            if (fromImage != image) {
+                rc = 1;  // moves stay inside one partition
+            } else {
+                RunTool({"mdeltree", "-i", image, "::/" + inner});
+                RunTool({"mdel", "-i", image, "::/" + inner});
+                rc = makeParents(image, inner, false) ? RunTool({"mmove", "-i", image, "::/" + fromInner, "::/" + inner}) : 1;
+            }
+        } else if (e.mode == "filedelete") {
+            rc = RunTool({"mdel", "-i", image, "::/" + inner});
+        } else if (e.mode == "dirdelete") {
+            rc = inner.empty() ? 1 : RunTool({"mdeltree", "-i", image, "::/" + inner});
+        } else if (e.mode == "dirmake") {
+            rc = makeParents(image, inner, true) ? 0 : 1;
+        } else if (e.mode == "ssib") {
+            // A task file: the controller keeps it and records the registration.
+            std::error_code ec;
+            fs::create_directories(JoinPath(dir_, "tasks"), ec);
+            fs::copy_file(source, JoinPath(JoinPath(dir_, "tasks"), fs::path(e.source).filename().string()),
+                          fs::copy_options::overwrite_existing, ec);
+            AppendLine(JoinPath(dir_, "tasks.log"), std::to_string(now_) + " " + e.source + " " + lower(e.hash));
+            rc = ec ? 1 : 0;
+        } else if (e.mode == "signedunzip") {
+            std::string unpacked = JoinPath(work.path, "unzip");
+            fs::create_directories(unpacked);
+            rc = RunTool({"unzip", "-o", "-q", source, "-d", unpacked});
+            if (rc == 0 && makeParents(image, inner, true)) {
+                std::vector<std::string> argv = {"mcopy", "-s", "-o", "-m", "-i", image};
+                for (const auto& item : fs::directory_iterator(unpacked)) argv.push_back(item.path().string());
+                argv.push_back("::/" + inner);
+                if (argv.size() > 7) rc = RunTool(argv);
+            }
+            fs::remove_all(unpacked);
+        }
+        if (rc != 0) {
+            note += " failed-" + e.mode;
+            return kCcFailure;
+        }
+    }
+    if (effect == "corrupt" && !corruptImage.empty()) {
+        // Flip the first byte of the last file written.
+        std::string copy = JoinPath(work.path, "corrupt");
+        if (RunTool({"mcopy", "-o", "-n", "-i", corruptImage, "::/" + corruptInner, copy}) == 0) {
+            std::fstream file(copy, std::ios::binary | std::ios::in | std::ios::out);
+            char c = 0;
+            if (file.get(c)) {
+                file.seekp(0);
+                file.put(static_cast<char>(c ^ 0xFF));
+            }
+            file.close();
+            RunTool({"mcopy", "-o", "-m", "-i", corruptImage, copy, "::/" + corruptInner});
+        }
+        note += " corrupted";
+    }
+    return kCcSuccess;
+}
+
+// Sub-command 9: the hash header, then four parts of ten hash characters.
+void Controller::SecureCopy(const Request& request, Reply& reply) {
+    putU16(reply.data, request.handle());
+    putU16(reply.data, 0);
+    if (request.bytes[5] == 0) {
+        if (request.length < 13) {
+            reply.Fail(kCcRequestLength);
+            return;
+        }
+        // Most significant byte first, as in every partition bitmap.
+        state_.SetInt("copy.bitmap", (request.bytes[6] << 8) | request.bytes[7]);
+        state_.SetInt("copy.parts", 0);
+        state_.Set("copy.hash", "");
+        return;
+    }
+    if (request.bytes[5] != 1 || request.length < 17 || !state_.Has("copy.parts")) {
+        reply.Fail(request.length < 17 ? kCcRequestLength : kCcInvalidField);
+        return;
+    }
+    long parts = state_.GetInt("copy.parts", 0) + 1;
+    std::string hash = state_.Get("copy.hash");
+    for (int i = 0; i < 10; ++i) {
+        char c = static_cast<char>(request.bytes[6 + i]);
+        if (c == '\0') break;
+        hash += c;
+    }
+    state_.SetInt("copy.parts", parts);
+    state_.Set("copy.hash", hash);
+    if (parts < 4) return;
+    state_.Erase("copy.parts");
+
+    long bitmap = state_.GetInt("copy.bitmap", 0);
+    int bit = -1;
+    for (int b = 0; b < 16; ++b)
+        if (bitmap == (1L << b)) bit = b;
+    if (bit < 0 || (dynamicBitmap() & (1u << bit)) == 0) {
+        reply.Fail(kCcInvalid);
+        return;
+    }
+    if (state_.GetInt("attached.dynamic", 0) & (1L << bit)) {
+        reply.Fail(kCcPartitionsAttached);
+        return;
+    }
+    std::string note;
+    int result = processDropBox(bit, hash, note);
+    processNote_ = note;
+    finishPending(9, result, reply, request.handle());
+}
+
+// The controller takes processing on and reports its outcome through
+// GetKAVERStatus, after as many pending polls as a fault asks for.
+void Controller::finishPending(uint8_t sub, int result, Reply& reply, uint16_t handle) {
+    long polls = processPolls_;
+    reply = Reply();
+    reply.completion = kCcPending;
+    putU16(reply.data, handle);
+    putU16(reply.data, 0);
+    state_.SetInt("pending.sub", sub);
+    state_.SetInt("pending.left", polls);
+    state_.SetInt("pending.final", result);
+}
+
+uint8_t* Controller::SecureUpdate(uint8_t sub, uint16_t handle, const uint8_t* data, std::size_t length,
+                                  int* status) {
+    const int kPendingStatus = 0x1002;
+    std::vector<uint8_t> request = {0xC0, 0xA2, sub, static_cast<uint8_t>(handle & 0xFF),
+                                    static_cast<uint8_t>(handle >> 8)};
+    request.insert(request.end(), data, data + length);
+    std::string head = "tren " + HexBytes(request.data(), request.size()) + " | ";
+    const Fault* fault = fire(request.data(), request.size(), false);
+    std::string note = fault ? " fault=" + std::to_string(fault->lineNumber) : "";
+    *status = 0;
+    if (static_cast<long>(now_) < state_.GetInt("reset.until", 0) || !sessionValid(handle)) {
+        *status = kCcInvalid;
+    } else if (fault && fault->completion >= 0) {
+        *status = fault->completion;
+    } else {
+        state_.SetInt("session.expires", static_cast<long>(now_) + state_.GetInt("session.timeout", 0));
+        long bit = state_.GetInt("secure.bit", -1);
+        int result = kCcSuccess;
+        if (sub == 0x20) {
+            // Begin: a SECUPD drop box of the asked units, presented to the host.
+            long units = data[0] | (data[1] << 8);
+            if (bit >= 0) {
+                result = kCcSessionInProgress;
+            } else {
+                uint8_t create[14] = {0xC0, 0xA2, 7, request[3], request[4], static_cast<uint8_t>(units & 0xFF),
+                                      static_cast<uint8_t>(units >> 8), 'S', 'E', 'C', 'U', 'P', 'D', 0x40};
+                Reply made;
+                CreateDynamicPartition(Request{create, sizeof create}, made);
+                result = made.completion;
+                if (result == kCcSuccess) {
+                    bit = 0;
+                    while (bit < 16 && (made.data[3] | (made.data[2] << 8)) != (1L << bit)) ++bit;
+                    state_.SetInt("secure.bit", bit);
+                    presentDisk(true, static_cast<int>(bit));
+                    state_.SetInt("attached.dynamic", state_.GetInt("attached.dynamic", 0) | (1L << bit));
+                }
+            }
+        } else if (sub == 0x22) {
+            // Process: the host has written the box; take it back and carry it out.
+            if (bit < 0) {
+                result = kCcInvalid;
+            } else {
+                withdrawDisk(true, static_cast<int>(bit));
+                state_.SetInt("attached.dynamic", state_.GetInt("attached.dynamic", 0) & ~(1L << bit));
+                std::string hash = HexBytes(data, 16);
+                hash.erase(std::remove(hash.begin(), hash.end(), ' '), hash.end());
+                std::string processNote;
+                result = processDropBox(static_cast<int>(bit), hash, processNote);
+                note += processNote;
+            }
+        } else {
+            // End: the box goes away whatever happened before.
+            if (bit >= 0) {
+                withdrawDisk(true, static_cast<int>(bit));
+                state_.SetInt("attached.dynamic", state_.GetInt("attached.dynamic", 0) & ~(1L << bit));
+                std::error_code ec;
+                std::filesystem::remove(imagePath(true, static_cast<int>(bit)), ec);
+                state_.Erase("dynamic." + std::to_string(bit) + ".units");
+                state_.Erase("dynamic." + std::to_string(bit) + ".label");
+                state_.Erase("secure.bit");
+            }
+        }
+        long polls = sub == 0x22 ? processPolls_ : 0;
+        if (fault && fault->pending >= 0) {
+            polls = fault->pending;
+            if (result == kCcSuccess) result = fault->finalStatus;
+        }
+        if (polls > 0 || (fault && fault->pending >= 0)) {
+            state_.SetInt("pending.sub", sub);
+            state_.SetInt("pending.left", polls);
+            state_.SetInt("pending.final", result);
+            *status = kPendingStatus;
+        } else {
+            state_.SetInt("status." + std::to_string(sub), result);
+            *status = result;
+        }
+    }
+    uint8_t* buffer = nullptr;
+    if (*status == 0 || *status == kPendingStatus) buffer = static_cast<uint8_t*>(std::calloc(8, 1));
+    log(head + (buffer ? "buffer" : "-") + " | status=" + std::to_string(*status) + note);
+    save();
+    return buffer;
+}
+
+}  // namespace zemt_emu

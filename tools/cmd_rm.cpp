@@ -1,0 +1,84 @@
+// zemt rm LABEL/path: deletes a stored file from a static partition with a
+// one-entry copy list (a filedelete) handed to the controller.
+#include <cctype>
+#include <iostream>
+#include <string>
+
+#include "Json.h"
+#include "Tool.h"
+#include "secureKaver.h"
+
+namespace zemt_tool {
+
+int cmdRm(const Args& args) {
+    bool json = false;
+    std::vector<std::string> words;
+    for (const std::string& arg : args) {
+        if (arg == "--json")
+            json = true;
+        else
+            words.push_back(arg);
+    }
+    if (words.size() != 1) return usageError("rm wants one LABEL/path");
+    std::string label, path, why;
+    if (!splitTarget(words[0], label, path, why)) return usageError("rm: " + why);
+    if (path.empty()) return usageError("rm: name a path on the partition, not the whole partition");
+    std::string folder = label;
+    for (char& c : folder) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+
+    secureKaver kaver;
+    std::string failure;
+    unsigned code = 0;
+    if (!kaver.InitOk) {
+        code = kaver.getZEMTError();
+        failure = "the library could not start";
+    } else {
+        progress("initialising (this can take a while)…");
+        if (!kaver.secureKaverInit()) {
+            code = kaver.getZEMTError();
+            failure = "initialisation failed";
+        }
+    }
+    if (failure.empty() && !kaver.StartCopyFile()) {
+        code = kaver.getZEMTError();
+        failure = "the copy list could not be opened";
+    }
+    if (failure.empty() && !kaver.DeleteKaverFile(folder + "/" + path)) {
+        code = kaver.getZEMTError();
+        failure = "the deletion could not be listed";
+    }
+    if (failure.empty()) {
+        progress("deleting " + label + "/" + path + " (this can take a while)…");
+        if (!kaver.CompleteCopyFile()) {
+            code = kaver.getZEMTError();
+            failure = "deleting failed";
+        }
+        kaver.EndCopyFile();
+    }
+
+    if (json) {
+        JsonWriter j;
+        j.BeginObject();
+        j.Key("ok");
+        j.Bool(failure.empty());
+        j.Key("path");
+        j.String(label + "/" + path);
+        if (!failure.empty()) {
+            j.Key("error");
+            jsonError(j, code, failure);
+        }
+        j.EndObject();
+        std::cout << j.Text() << "\n";
+    } else if (failure.empty()) {
+        std::cout << "deleted " << label << "/" << path << "\n";
+    }
+    if (!failure.empty()) {
+        std::cerr << "zemt: rm: " << failure;
+        if (code != 0) std::cerr << ", error " << errorText(code);
+        std::cerr << "\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace zemt_tool

@@ -1,0 +1,184 @@
+// zemt stage FILE|DIR... --to LABEL/dir: copies files into a static
+// partition through a drop box, with the library's copy list and its
+// general completer, which also reads every copy back and compares hashes.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Json.h"
+#include "Tool.h"
+#include "secureKaver.h"
+
+namespace fs = std::filesystem;
+
+namespace zemt_tool {
+
+namespace {
+
+struct Item {
+    Item(const std::string& from, const std::string& to) : source(from), destination(to) {}
+    std::string source;       // absolute host path
+    std::string destination;  // "kavNNN/dir/name"
+    long long bytes = 0;
+    std::string md5;
+};
+
+std::string lowerLabel(std::string label) {
+    for (char& c : label) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return label;
+}
+
+// Files named directly keep their base name; a directory's files keep their
+// path below it.  Anything else (a device, a socket, a missing path) is
+// refused before anything is sent.
+bool collect(const std::string& arg, const std::string& folder, std::vector<Item>& items, std::string& why) {
+    std::error_code ec;
+    fs::path source = fs::absolute(arg, ec);
+    fs::file_status st = fs::status(source, ec);
+    if (fs::is_regular_file(st)) {
+        items.push_back(Item(source.lexically_normal().string(), folder + source.filename().string()));
+        return true;
+    }
+    if (!fs::is_directory(st)) {
+        why = arg + ": not a file or directory";
+        return false;
+    }
+    fs::path base = source.lexically_normal();
+    if (base.filename().empty()) base = base.parent_path();
+    std::vector<Item> found;
+    for (fs::recursive_directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        found.push_back(Item(it->path().string(),
+                             folder + base.filename().string() + "/" + it->path().lexically_relative(base).string()));
+    }
+    if (ec) {
+        why = arg + ": " + ec.message();
+        return false;
+    }
+    std::sort(found.begin(), found.end(), [](const Item& a, const Item& b) { return a.destination < b.destination; });
+    items.insert(items.end(), found.begin(), found.end());
+    return true;
+}
+
+}  // namespace
+
+int cmdStage(const Args& args) {
+    bool json = false;
+    std::string to;
+    std::vector<std::string> sources;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--to") {
+            if (i + 1 >= args.size()) return usageError("stage: --to wants LABEL/dir");
+            to = args[++i];
+        } else {
+            sources.push_back(args[i]);
+        }
+    }
+    if (sources.empty()) return usageError("stage wants at least one FILE or DIR");
+    if (to.empty()) return usageError("stage wants --to LABEL/dir");
+    std::string label, path, why;
+    if (!splitTarget(to, label, path, why)) return usageError("stage: " + why);
+    std::string folder = lowerLabel(label) + "/" + (path.empty() ? "" : path + "/");
+    std::vector<Item> items;
+    for (const std::string& source : sources)
+        if (!collect(source, folder, items, why)) return usageError("stage: " + why);
+    if (items.empty()) return usageError("stage: nothing to copy");
+
+    secureKaver kaver;
+    std::string failure;
+    unsigned code = 0;
+    bool staged = false;
+    long long total = 0;
+    if (!kaver.InitOk) {
+        code = kaver.getZEMTError();
+        failure = "the library could not start";
+    } else {
+        progress("initialising (this can take a while)…");
+        if (!kaver.secureKaverInit()) {
+            code = kaver.getZEMTError();
+            failure = "initialisation failed";
+        }
+    }
+    if (failure.empty() && !kaver.StartCopyFile()) {
+        code = kaver.getZEMTError();
+        failure = "the copy list could not be opened";
+    }
+    for (std::size_t i = 0; failure.empty() && i < items.size(); ++i) {
+        if (!kaver.AddFile(items[i].source, items[i].destination, filecopy)) {
+            code = kaver.getZEMTError();
+            failure = "adding " + items[i].source + " failed";
+        }
+    }
+    if (failure.empty()) {
+        for (Item& item : items) {
+            for (const cfgEntry& e : kaver.FileList) {
+                if (e.srcName == item.source && e.dstName == item.destination) {
+                    item.bytes = e.fileSize;
+                    item.md5 = e.hash;
+                }
+            }
+            total += item.bytes;
+        }
+        progress("staging " + std::to_string(items.size()) + " file(s), " + std::to_string(total) +
+                 " bytes, into " + label + "/" + path + " and verifying (this can take a while)…");
+        staged = kaver.CompleteCopyFile();
+        if (!staged) {
+            code = kaver.getZEMTError();
+            failure = code == 47 ? "a copy did not match its source" : "staging failed";
+        }
+        kaver.EndCopyFile();
+    }
+
+    if (json) {
+        JsonWriter j;
+        j.BeginObject();
+        j.Key("ok");
+        j.Bool(failure.empty());
+        j.Key("target");
+        j.String(label + "/" + path);
+        j.Key("bytes");
+        j.Number(total);
+        j.Key("verified");
+        j.Bool(staged);
+        j.Key("files");
+        j.BeginArray();
+        for (const Item& item : items) {
+            j.BeginObject();
+            j.Key("source");
+            j.String(item.source);
+            j.Key("destination");
+            j.String(item.destination);
+            j.Key("bytes");
+            j.Number(item.bytes);
+            j.Key("md5");
+            j.String(item.md5);
+            j.EndObject();
+        }
+        j.EndArray();
+        if (!failure.empty()) {
+            j.Key("error");
+            jsonError(j, code, failure);
+        }
+        j.EndObject();
+        std::cout << j.Text() << "\n";
+    } else if (staged) {
+        for (const Item& item : items) std::cout << item.md5 << "  " << item.destination << "\n";
+        std::cout << "verified " << items.size() << " file(s), " << total << " bytes\n";
+    }
+    if (!failure.empty()) {
+        std::cerr << "zemt: stage: " << failure;
+        if (code != 0) std::cerr << ", error " << errorText(code);
+        std::cerr << "\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace zemt_tool
