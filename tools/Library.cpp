@@ -74,4 +74,31 @@ void jsonPartitions(JsonWriter& j, const std::vector<PartitionRow>& rows) {
     j.EndArray();
 }
 
+bool startLibrary(secureKaver& kaver, std::string& failure, unsigned& code) {
+    if (!kaver.InitOk) {
+        code = kaver.getZEMTError();
+        failure = "the library could not start";
+        return false;
+    }
+    progress("initialising (this can take a while)…");
+    if (!kaver.secureKaverInit()) {
+        code = kaver.getZEMTError();
+        failure = "initialisation failed";
+        return false;
+    }
+    return true;
+}
+
+Args takeJsonFlag(const Args& args, bool& json) {
+    Args words;
+    json = false;
+    for (const std::string& arg : args) {
+        if (arg == "--json")
+            json = true;
+        else
+            words.push_back(arg);
+    }
+    return words;
+}
+
 }  // namespace zemt_tool

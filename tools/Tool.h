@@ -37,6 +37,11 @@ void jsonError(JsonWriter& j, unsigned code, const std::string& message = "");
 
 // Extended session first, the plain one as fallback; a short watchdog.
 bool openSession(secureKaver& kaver);
+// Checks that the library started and runs its full initialisation (with a
+// progress line); on failure sets `failure` and `code` and returns false.
+bool startLibrary(secureKaver& kaver, std::string& failure, unsigned& code);
+// Takes "--json" out of the arguments and returns the other words.
+Args takeJsonFlag(const Args& args, bool& json);
 
 // A static partition the controller reported, as the catalogue now has it.
 struct PartitionRow {

@@ -237,12 +237,8 @@ void printInfoJson(const InfoReport& r) {
 
 int cmdInfo(const std::vector<std::string>& args) {
     bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else
-            return usageError("info: unexpected argument '" + arg + "'");
-    }
+    Args words = takeJsonFlag(args, json);
+    if (!words.empty()) return usageError("info: unexpected argument '" + words[0] + "'");
     InfoReport report = gatherInfo();
     if (json)
         printInfoJson(report);

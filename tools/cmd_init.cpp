@@ -197,12 +197,8 @@ void printJson(const InitReport& r) {
 
 int cmdInit(const Args& args) {
     bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else
-            return usageError("init: unexpected argument '" + arg + "'");
-    }
+    Args words = takeJsonFlag(args, json);
+    if (!words.empty()) return usageError("init: unexpected argument '" + words[0] + "'");
     InitReport report = runInit();
     if (json)
         printJson(report);

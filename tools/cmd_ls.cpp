@@ -94,13 +94,7 @@ bool listEntries(const std::string& target, std::vector<Entry>& entries, std::st
 
 int cmdLs(const Args& args) {
     bool json = false;
-    std::vector<std::string> words;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else
-            words.push_back(arg);
-    }
+    Args words = takeJsonFlag(args, json);
     if (words.size() != 1) return usageError("ls wants one LABEL[/PATH]");
     std::string label, path, why;
     if (!splitTarget(words[0], label, path, why)) return usageError("ls: " + why);
@@ -111,16 +105,7 @@ int cmdLs(const Args& args) {
     std::string mountDir, target;
     std::vector<Entry> entries;
     bool attached = false, detached = false;
-    if (!kaver.InitOk) {
-        code = kaver.getZEMTError();
-        failure = "the library could not start";
-    } else {
-        progress("initialising (this can take a while)…");
-        if (!kaver.secureKaverInit()) {
-            code = kaver.getZEMTError();
-            failure = "initialisation failed";
-        }
-    }
+    startLibrary(kaver, failure, code);
     if (failure.empty()) {
         progress("attaching " + label + " (this can take a while)…");
         attached = kaver.AttachKaverPartition(label);

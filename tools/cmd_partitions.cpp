@@ -12,26 +12,13 @@ namespace zemt_tool {
 
 int cmdPartitions(const Args& args) {
     bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else
-            return usageError("partitions: unexpected argument '" + arg + "'");
-    }
+    Args words = takeJsonFlag(args, json);
+    if (!words.empty()) return usageError("partitions: unexpected argument '" + words[0] + "'");
 
     secureKaver kaver;
     std::string failure;
     unsigned code = 0;
-    if (!kaver.InitOk) {
-        code = kaver.getZEMTError();
-        failure = "the library could not start";
-    } else {
-        progress("initialising (this can take a while)…");
-        if (!kaver.secureKaverInit()) {
-            code = kaver.getZEMTError();
-            failure = "initialisation failed";
-        }
-    }
+    startLibrary(kaver, failure, code);
     std::vector<PartitionRow> rows;
     if (failure.empty()) rows = reportedPartitions();
 

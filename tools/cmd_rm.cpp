@@ -12,13 +12,7 @@ namespace zemt_tool {
 
 int cmdRm(const Args& args) {
     bool json = false;
-    std::vector<std::string> words;
-    for (const std::string& arg : args) {
-        if (arg == "--json")
-            json = true;
-        else
-            words.push_back(arg);
-    }
+    Args words = takeJsonFlag(args, json);
     if (words.size() != 1) return usageError("rm wants one LABEL/path");
     std::string label, path, why;
     if (!splitTarget(words[0], label, path, why)) return usageError("rm: " + why);
@@ -29,16 +23,7 @@ int cmdRm(const Args& args) {
     secureKaver kaver;
     std::string failure;
     unsigned code = 0;
-    if (!kaver.InitOk) {
-        code = kaver.getZEMTError();
-        failure = "the library could not start";
-    } else {
-        progress("initialising (this can take a while)…");
-        if (!kaver.secureKaverInit()) {
-            code = kaver.getZEMTError();
-            failure = "initialisation failed";
-        }
-    }
+    startLibrary(kaver, failure, code);
     if (failure.empty() && !kaver.StartCopyFile()) {
         code = kaver.getZEMTError();
         failure = "the copy list could not be opened";

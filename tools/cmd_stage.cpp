@@ -96,16 +96,7 @@ int cmdStage(const Args& args) {
     unsigned code = 0;
     bool staged = false;
     long long total = 0;
-    if (!kaver.InitOk) {
-        code = kaver.getZEMTError();
-        failure = "the library could not start";
-    } else {
-        progress("initialising (this can take a while)…");
-        if (!kaver.secureKaverInit()) {
-            code = kaver.getZEMTError();
-            failure = "initialisation failed";
-        }
-    }
+    startLibrary(kaver, failure, code);
     if (failure.empty() && !kaver.StartCopyFile()) {
         code = kaver.getZEMTError();
         failure = "the copy list could not be opened";
