@@ -22,41 +22,32 @@ void refreshBitmaps(secureKaver& kaver) {
     kaver.thisSession.dynBitMap = partreq::getBitmap(kDynamicBitmapOffset);
 }
 
+// The two index queries are one exchange; they differ only in the bitmap
+// they hand back (the last good one when the controller does not answer).
+uint16_t indexInfo(secureKaver& kaver, uint16_t sessionHandle::*bitmap) {
+    try {
+        if (!kaver.IsSessionActive()) {
+            KAVER_LOG("KAVER session not started");
+            return 0;
+        }
+        refreshBitmaps(kaver);
+        return kaver.thisSession.*bitmap;
+    } catch (...) {
+        KAVER_LOG("ZEMT internal error");
+        kaver.errorInfo.lastErr = ZEMT_INTERROR;
+    }
+    return 0;
+}
+
 void logInconsistentName(const std::string& label) {
     KAVER_LOG("The partition name [" + partreq::printable(label) + "]is inconsistent with the standard.");
 }
 
 }  // namespace
 
-uint16_t secureKaver::getPartIndexInfo() {
-    try {
-        if (!IsSessionActive()) {
-            KAVER_LOG("KAVER session not started");
-            return 0;
-        }
-        refreshBitmaps(*this);
-        return thisSession.statBitMap;
-    } catch (...) {
-        KAVER_LOG("ZEMT internal error");
-        errorInfo.lastErr = ZEMT_INTERROR;
-    }
-    return 0;
-}
+uint16_t secureKaver::getPartIndexInfo() { return indexInfo(*this, &sessionHandle::statBitMap); }
 
-uint16_t secureKaver::getDynPartIndexInfo() {
-    try {
-        if (!IsSessionActive()) {
-            KAVER_LOG("KAVER session not started");
-            return 0;
-        }
-        refreshBitmaps(*this);
-        return thisSession.dynBitMap;
-    } catch (...) {
-        KAVER_LOG("ZEMT internal error");
-        errorInfo.lastErr = ZEMT_INTERROR;
-    }
-    return 0;
-}
+uint16_t secureKaver::getDynPartIndexInfo() { return indexInfo(*this, &sessionHandle::dynBitMap); }
 
 bool secureKaver::getPartInfo(uint16_t bitmap) {
     try {
