@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes 32-bit x86 programs runnable for the 32-bit test run.  Most x86-64
 # kernels run them natively; a kernel built without 32-bit support runs
-# them through qemu's user-mode emulator, registered with binfmt_misc.
+# them through qemu's user-mode emulator (installed by setup.sh),
+# registered with binfmt_misc.
 set -eu
 probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
@@ -16,7 +17,8 @@ fi
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 if [ ! -x /usr/bin/qemu-i386-static ]; then
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq qemu-user-static
+    echo "enable-i386: qemu-i386-static is missing; run scripts/setup.sh first" >&2
+    exit 1
 fi
 if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
