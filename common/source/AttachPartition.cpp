@@ -60,6 +60,18 @@ bool isAddressField(const std::string& field) {
     return digit;
 }
 
+// Attach and detach by id work only on a partition the controller reported.
+void requireReportedPartition(uint16_t partId) {
+    if (partId > kLastPartId) {
+        KAVER_LOG("Invalid Kaver partition specfied");
+        throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
+    }
+    if (!kaverPartInfo[partId].i_present) {
+        KAVER_LOG("Kaver partition is not present.");
+        throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
+    }
+}
+
 }  // namespace
 
 bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint16_t partId) {
@@ -227,14 +239,7 @@ void secureKaver::ESX_RemoveEntries(uint16_t statBitMap, uint16_t dynBitMap, uin
 
 bool secureKaver::AttachKaverPartition(uint16_t partId) {
     try {
-        if (partId > kLastPartId) {
-            KAVER_LOG("Invalid Kaver partition specfied");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
-        }
-        if (!kaverPartInfo[partId].i_present) {
-            KAVER_LOG("Kaver partition is not present.");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
-        }
+        requireReportedPartition(partId);
         if (AttachPartition(kaverPartInfo[partId].i_bitmap, 0, partId)) {
             KAVER_LOG("AttachKaverPartition successful");
             return true;
@@ -262,14 +267,7 @@ bool secureKaver::AttachKaverPartition(const std::string& label) {
 
 bool secureKaver::DetachKaverPartition(uint16_t partId) {
     try {
-        if (partId > kLastPartId) {
-            KAVER_LOG("Invalid Kaver partition specfied");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
-        }
-        if (!kaverPartInfo[partId].i_present) {
-            KAVER_LOG("Kaver partition is not present.");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
-        }
+        requireReportedPartition(partId);
         if (DetachPartition(kaverPartInfo[partId].i_bitmap, 0, partId, false)) {
             KAVER_LOG("Kaver partition got detached.");
             return true;

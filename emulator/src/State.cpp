@@ -377,20 +377,20 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         long mib;
     };
     std::vector<StaticPartition> partitions;
-    for (const std::string& spec : o.partitions.empty() ? DefaultPartitions() : o.partitions) {
+    for (const std::string& entry : o.partitions.empty() ? DefaultPartitions() : o.partitions) {
         StaticPartition p;
-        std::string::size_type colon = spec.find(':');
-        p.label = spec.substr(0, colon);
+        std::string::size_type colon = entry.find(':');
+        p.label = entry.substr(0, colon);
         p.mib = CatalogueSizeMiB(p.label);
         if (colon != std::string::npos &&
-            (!ParseNumber(spec.substr(colon + 1), p.mib) || p.mib < 1 || p.mib > 4096)) {
-            error = "partition '" + spec + "': the size is 1 to 4096 MiB";
+            (!ParseNumber(entry.substr(colon + 1), p.mib) || p.mib < 1 || p.mib > 4096)) {
+            error = "partition '" + entry + "': the size is 1 to 4096 MiB";
             return false;
         }
         // Reserved catalogue rows have no size; give them a small one.
         if (p.mib == 0) p.mib = 4;
         if (p.label.size() != 6 || p.label.find_first_of(" \t/") != std::string::npos) {
-            error = "partition '" + spec + "': a label has six characters (KAV001 ... KAV256)";
+            error = "partition '" + entry + "': a label has six characters (KAV001 ... KAV256)";
             return false;
         }
         for (const StaticPartition& other : partitions)
