@@ -111,4 +111,13 @@ void progress(const std::string& line) {
     std::cerr << line << std::endl;
 }
 
+void printJsonResult(JsonWriter& j, unsigned code, const std::string& failure) {
+    if (!failure.empty()) {
+        j.Key("error");
+        jsonError(j, code, failure);
+    }
+    j.EndObject();
+    std::cout << j.Text() << "\n";
+}
+
 }  // namespace zemt_tool

@@ -42,6 +42,9 @@ bool openSession(secureKaver& kaver);
 bool startLibrary(secureKaver& kaver, std::string& failure, unsigned& code);
 // Takes "--json" out of the arguments and returns the other words.
 Args takeJsonFlag(const Args& args, bool& json);
+// Closes a command's JSON object, adding "error" when `failure` is set, and
+// prints it.
+void printJsonResult(JsonWriter& j, unsigned code, const std::string& failure);
 
 // A static partition the controller reported, as the catalogue now has it.
 struct PartitionRow {

@@ -155,12 +155,7 @@ int cmdLs(const Args& args) {
             }
             j.EndArray();
         }
-        if (!failure.empty()) {
-            j.Key("error");
-            jsonError(j, code, failure);
-        }
-        j.EndObject();
-        std::cout << j.Text() << "\n";
+        printJsonResult(j, code, failure);
     } else {
         for (const Entry& e : entries) {
             std::string kind = e.kind;

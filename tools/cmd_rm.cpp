@@ -48,12 +48,7 @@ int cmdRm(const Args& args) {
         j.Bool(failure.empty());
         j.Key("path");
         j.String(label + "/" + path);
-        if (!failure.empty()) {
-            j.Key("error");
-            jsonError(j, code, failure);
-        }
-        j.EndObject();
-        std::cout << j.Text() << "\n";
+        printJsonResult(j, code, failure);
     } else if (failure.empty()) {
         std::cout << "deleted " << label << "/" << path << "\n";
     }

@@ -153,12 +153,7 @@ int cmdStage(const Args& args) {
             j.EndObject();
         }
         j.EndArray();
-        if (!failure.empty()) {
-            j.Key("error");
-            jsonError(j, code, failure);
-        }
-        j.EndObject();
-        std::cout << j.Text() << "\n";
+        printJsonResult(j, code, failure);
     } else if (staged) {
         for (const Item& item : items) std::cout << item.md5 << "  " << item.destination << "\n";
         std::cout << "verified " << items.size() << " file(s), " << total << " bytes\n";
