@@ -65,6 +65,15 @@ bool collect(const std::string& arg, const std::string& folder, std::vector<Item
     return true;
 }
 
+// One line per pass the controller accepted; after the last pass the
+// library reads every copy back.
+void reportPass(const copyProgress* p, void*) {
+    progress("pass " + std::to_string(p->pass) + ": " + std::to_string(p->bytesDone) + " of " +
+             std::to_string(p->bytes) + " bytes staged, " + std::to_string(p->entriesDone) + " of " +
+             std::to_string(p->entries) + " file(s) complete");
+    if (p->entriesDone == p->entries) progress("verifying the copies…");
+}
+
 }  // namespace
 
 int cmdStage(const Args& args) {
@@ -118,8 +127,10 @@ int cmdStage(const Args& args) {
             total += item.bytes;
         }
         progress("staging " + std::to_string(items.size()) + " file(s), " + std::to_string(total) +
-                 " bytes, into " + label + "/" + path + " and verifying (this can take a while)…");
+                 " bytes, into " + label + "/" + path + " (this can take a while)…");
+        setCopyProgressHandler(&reportPass, nullptr);
         staged = kaver.CompleteCopyFile();
+        setCopyProgressHandler(nullptr, nullptr);
         if (!staged) {
             code = kaver.getZEMTError();
             failure = code == 47 ? "a copy did not match its source" : "staging failed";

@@ -235,6 +235,20 @@ extern ZEMT_API char DynMountPoint[1024];
 // Path of the last update document written.
 extern ZEMT_API char targetFilePath[1024];
 
+// Progress of a copy list being completed, reported after every pass the
+// controller accepted (the general and the generation-three completers).
+struct copyProgress {
+    uint32_t pass;         // 1 for the first pass
+    uint32_t entriesDone;  // copy-list entries wholly handed over so far
+    uint32_t entries;
+    uint64_t bytesDone;    // payload bytes handed over so far
+    uint64_t bytes;        // payload bytes of the whole copy list
+};
+typedef void (*copyProgressHandler)(const copyProgress* progress, void* context);
+// Installs the process-wide handler (null switches it off).  Like the other
+// staging buffers it is shared by every secureKaver of the process.
+ZEMT_API void setCopyProgressHandler(copyProgressHandler handler, void* context);
+
 // Prepares the directories of `dst` inside the drop box at `mntPnt` and runs
 // the copy command for `op`; the result of the last command, 0 when `op`
 // needs none, -1 when a name cannot be used safely.

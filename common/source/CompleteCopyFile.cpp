@@ -36,6 +36,28 @@ std::string afterFirstSlash(const std::string& s) {
 
 uint16_t dropBoxBit() { return kaverPartInfo[dynPartSlot].i_bitmap; }
 
+copyProgressHandler progressHandler = nullptr;
+void* progressContext = nullptr;
+
+bool carriesPayload(const cfgEntry& entry) {
+    return (entry.mode == filecopy || entry.mode == signedunzip) && entry.fileSize > 0;
+}
+
+// Tells the handler how far the copy list got once pass `pass` was accepted
+// and entries before `start` are wholly handed over.
+void reportPass(const std::vector<cfgEntry>& list, uint32_t pass, uint32_t start) {
+    if (progressHandler == nullptr) return;
+    copyProgress p = {pass, start, static_cast<uint32_t>(list.size()), 0, 0};
+    for (uint32_t i = 0; i < list.size(); ++i) {
+        if (!carriesPayload(list[i])) continue;
+        const uint64_t size = static_cast<uint64_t>(list[i].fileSize);
+        p.bytes += size;
+        if (i < start) p.bytesDone += size;
+        else if (i == start && list[i].loc > 0) p.bytesDone += static_cast<uint64_t>(list[i].loc);
+    }
+    progressHandler(&p, progressContext);
+}
+
 // Writes the update document next to the payload.  A short write (full
 // device) fails the pass here rather than as a refused hash later.
 bool writeDocument(const std::string& path, const std::string& text) {
@@ -122,6 +144,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         KAVER_LOG("CreateDropBox succeeded");
 
         uint32_t start = 0;
+        uint32_t pass = 0;
         while (start < kaver.FileList.size()) {
             stream.reset(new std::ostringstream());
             AddCfgHdr(stream.get());
@@ -179,6 +202,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
                 fail(ZEMT_SMCFAILED);
             }
             KAVER_LOG("SecureKaverCopy succeeded");
+            reportPass(kaver.FileList, ++pass, start);
         }
 
         if (!sarn) {
@@ -219,6 +243,11 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
 }
 
 }  // namespace
+
+void setCopyProgressHandler(copyProgressHandler handler, void* context) {
+    progressHandler = handler;
+    progressContext = context;
+}
 
 bool secureKaver::CompleteCopyFile() { return completeCopy(*this, false); }
 

@@ -296,6 +296,8 @@ TEST_F(StagingTest, ToolStagesVerifiesAndDeletes) {
     ASSERT_EQ(staged.exitCode, 0) << staged.err;
     EXPECT_NE(staged.out.find(Md5("one\n") + "  kav022/pkg/one.txt\n"), std::string::npos) << staged.out;
     EXPECT_NE(staged.out.find("verified 3 file(s), 100006 bytes"), std::string::npos) << staged.out;
+    EXPECT_NE(staged.err.find("pass 1: 100006 of 100006 bytes staged, 3 of 3 file(s) complete\n"), std::string::npos)
+        << staged.err;
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/one.txt"), "one\n");
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/a.txt"), "a\n");
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/sub/b.bin"), Pattern(100000, 11));

@@ -130,6 +130,45 @@ TEST_F(CompleteTest, MultiPassCopyIsHandedOverPassByPassAndVerified) {
                                          "VerifyCopyFiles Succeeded", "Copy verification Succeeded"}));
 }
 
+// The handler hears of every pass the controller accepted, and of no other.
+TEST_F(CompleteTest, ProgressIsReportedPerAcceptedPass) {
+    std::vector<copyProgress> heard;
+    auto record = [](const copyProgress* p, void* context) {
+        static_cast<std::vector<copyProgress>*>(context)->push_back(*p);
+    };
+    setCopyProgressHandler(record, &heard);
+    stageTwoFiles();
+    const bool copied = kaver->CompleteCopyFile();
+    setCopyProgressHandler(nullptr, nullptr);
+    ASSERT_TRUE(copied) << newLog();
+    const uint64_t total = 1500000 + 5 * MiB;
+    ASSERT_EQ(heard.size(), 4u);
+    // Pass 1 holds the small file and a chunk filling the 3 MiB drop box
+    // up to its 1 MiB margin; the others a chunk of at most 2 MiB each.
+    const uint64_t done[] = {2 * MiB, 4 * MiB, 6 * MiB, total};
+    const uint32_t entries[] = {1, 1, 1, 2};
+    for (uint32_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(heard[i].pass, i + 1);
+        EXPECT_EQ(heard[i].bytesDone, done[i]);
+        EXPECT_EQ(heard[i].bytes, total);
+        EXPECT_EQ(heard[i].entriesDone, entries[i]);
+        EXPECT_EQ(heard[i].entries, 2u);
+    }
+
+    TearDown();
+    SetUp();
+    heard.clear();
+    setCopyProgressHandler(record, &heard);
+    stageTwoFiles();
+    tren.onSubCommand[kHash][14] = TrenReply::Code(0xC1);  // last part of pass 3
+    const bool failed = !kaver->CompleteCopyFile();
+    setCopyProgressHandler(nullptr, nullptr);
+    EXPECT_TRUE(failed);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard.back().bytesDone, 4 * MiB);
+}
+
 TEST_F(CompleteTest, FileChangedAfterItWasAddedFailsVerification) {
     stageTwoFiles();
     // The source changes on disk after AddFile; the copy carries the new bytes.
