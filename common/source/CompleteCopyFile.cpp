@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "DocumentFile.h"
 #include "ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
@@ -56,26 +57,6 @@ void reportPass(const std::vector<cfgEntry>& list, uint32_t pass, uint32_t start
         else if (i == start && list[i].loc > 0) p.bytesDone += static_cast<uint64_t>(list[i].loc);
     }
     progressHandler(&p, progressContext);
-}
-
-// Writes the update document next to the payload.  A short write (full
-// device) fails the pass here rather than as a refused hash later.
-bool writeDocument(const std::string& path, const std::string& text) {
-    FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
-    if (out == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    if (std::fflush(out) != 0) ok = false;
-    if (std::fclose(out) != 0) ok = false;
-    return ok;
-}
-
-// The document path, kept in the process-wide buffer (at most 1023
-// characters, as the buffer holds).
-std::string documentPath(const std::string& mountPoint) {
-    std::string path = mountPoint + (updFileName ? updFileName : "");
-    if (path.size() > sizeof targetFilePath - 1) path.resize(sizeof targetFilePath - 1);
-    std::memcpy(targetFilePath, path.c_str(), path.size() + 1);
-    return path;
 }
 
 }  // namespace
@@ -182,9 +163,9 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
             KAVER_LOG("update.xml Contents: " + text);
             const std::string hash = md5.getHashFromString(text);
             KAVER_LOG("update.xml Hash: " + hash);
-            const std::string path = documentPath(mountPoint);
+            const std::string path = documentfile::recordPath(mountPoint);
             KAVER_LOG("Dynamic Partition volumeLabel: " + path);
-            if (!writeDocument(path, text)) {
+            if (!documentfile::write(path, text)) {
                 KAVER_LOG("Could not write " + path);
                 fail(ZEMT_FINDMOUNTERR);
             }

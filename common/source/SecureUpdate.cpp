@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "DocumentFile.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
 #include "md5wrapper.h"
@@ -151,14 +152,9 @@ bool secureKaver::CompleteSignedUnzip() {
         const std::string hash = md5.getHashFromString(text);
         KAVER_LOG("update.xml Hash: " + hash);
 
-        std::string path = mountPoint + (updFileName ? updFileName : "");
-        if (path.size() > sizeof targetFilePath - 1) path.resize(sizeof targetFilePath - 1);
-        std::memcpy(targetFilePath, path.c_str(), path.size() + 1);
+        const std::string path = documentfile::recordPath(mountPoint);
         KAVER_LOG("Dynamic Partition volumeLabel: " + path);
-        FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
-        bool written = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-        if (out != nullptr && std::fclose(out) != 0) written = false;
-        if (!written) {
+        if (!documentfile::write(path, text)) {
             // A document cut short on a full device would only be refused
             // by its hash; end the update now instead.
             KAVER_LOG("Could not write " + path);
