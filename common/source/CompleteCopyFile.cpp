@@ -207,10 +207,14 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         if (code == ZEMT_CREATE_DYN_PART_FAILED) {
             KAVER_LOG(sarn ? "create drop box failed" : "Creat Drop Box Failed");
         } else if (code == ZEMT_FINDMOUNTERR || code == ZEMT_SMCFAILED) {
-            if (code == ZEMT_FINDMOUNTERR)
-                KAVER_LOG(kaver.DetachPartition(0, dropBoxBit(), 0, false) ? "DetachPartition succeeded"
-                                                                           : "DetachPartition Failed");
-            KAVER_LOG(kaver.DeleteDropBox(0) ? "DeleteDropBox succeeded" : "DeleteDropBox Failed");
+            // The log macro skips its argument when the log is off: the
+            // clean-up calls stay outside it.
+            if (code == ZEMT_FINDMOUNTERR) {
+                const bool detached = kaver.DetachPartition(0, dropBoxBit(), 0, false);
+                KAVER_LOG(detached ? "DetachPartition succeeded" : "DetachPartition Failed");
+            }
+            const bool deleted = kaver.DeleteDropBox(0);
+            KAVER_LOG(deleted ? "DeleteDropBox succeeded" : "DeleteDropBox Failed");
         }
         kaver.l_state = 0;
         return false;

@@ -184,7 +184,8 @@ bool secureKaver::CompleteSignedUnzip() {
         if (code == ZEMT_FINDMOUNTERR || code == ZEMT_PROCESS_SECUREUPDATE_FAILED) {
             // Begun and not ended: a mount left by a failed fill goes first.
             if (code == ZEMT_FINDMOUNTERR) unmountDynPartition();
-            KAVER_LOG(endSecureUpdate() ? "EndSecureUpdate succeeded" : "EndSecureUpdate Failed");
+            const bool ended = endSecureUpdate();  // not inside the log macro: it may skip its argument
+            KAVER_LOG(ended ? "EndSecureUpdate succeeded" : "EndSecureUpdate Failed");
         }
         l_state = 0;
         return false;

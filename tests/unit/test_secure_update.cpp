@@ -158,10 +158,12 @@ TEST_F(SignedUnzipTest, FailuresEndTheUpdateWhereItWasBegun) {
         {"process", ZEMT_PROCESS_SECUREUPDATE_FAILED, {"Begin", "Process", "End"}},
         {"end", ZEMT_END_SECUREUPDATE_FAILED, {"Begin", "Process", "End"}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    // With the log off too: a clean-up must not hide inside a log statement.
+    for (const Row& row : rows) for (bool logged : {true, false}) {
+        SCOPED_TRACE(std::string(row.what) + (logged ? ", log on" : ", log off"));
         TearDown();
         SetUp();
+        if (!logged) DebugLog = false;
         tren.secureCalls.clear();
         tren.secureStatus.clear();
         platform.exitStatus.clear();
@@ -183,7 +185,7 @@ TEST_F(SignedUnzipTest, FailuresEndTheUpdateWhereItWasBegun) {
         if (what == "copy") {
             EXPECT_TRUE(ran("umount " + root + "SECUPD > /dev/null 2>&1")) << "no mount left";
         }
-        EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
+        if (logged) EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
     }
 }
 
