@@ -411,7 +411,10 @@ uint8_t* Controller::SecureUpdate(uint8_t sub, uint16_t handle, const uint8_t* d
         state_.SetInt("session.expires", static_cast<long>(now_) + state_.GetInt("session.timeout", 0));
         long bit = state_.GetInt("secure.bit", -1);
         int result = kCcSuccess;
-        if (sub == 0x20) {
+        if (fault && fault->pending >= 0 && fault->finalStatus != 0) {
+            // Pending and then failing: like any pending command, no effect.
+            result = fault->finalStatus;
+        } else if (sub == 0x20) {
             // Begin: a SECUPD drop box of the asked units, presented to the host.
             long units = data[0] | (data[1] << 8);
             if (bit >= 0) {

@@ -11,6 +11,7 @@
 
 #include "PlatformLayer.h"
 #include "secureKaver.h"
+#include "zemt_emulator/Disks.h"
 
 namespace fs = std::filesystem;
 
@@ -50,6 +51,16 @@ bool LoggedRequest::Is(std::initializer_list<unsigned> prefix) const {
 }
 
 std::string ProcessDirectory() { return CPlatformLayer::getCurrentProcessDirectory(); }
+
+std::string VaryingBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
 
 void EmulatorTest::SetUp() {
     const char* base = std::getenv("TMPDIR");
@@ -138,6 +149,14 @@ std::vector<LoggedRequest> EmulatorTest::Requests() const {
     return requests;
 }
 
+long EmulatorTest::CountRequests(std::initializer_list<unsigned> prefix, std::size_t from) const {
+    std::vector<LoggedRequest> requests = Requests();
+    long n = 0;
+    for (std::size_t i = from; i < requests.size(); ++i)
+        if (requests[i].Is(prefix)) ++n;
+    return n;
+}
+
 std::vector<LoggedCommand> EmulatorTest::Commands() const {
     std::vector<LoggedCommand> commands;
     std::istringstream in(readFile(stateDir_ + "/" + zemt_emu::files::kHostCommandLog));
@@ -192,6 +211,33 @@ bool EmulatorTest::RootHas(const std::string& hostPath) const {
 void EmulatorTest::WriteWorkFile(const std::string& name, const std::string& text) const {
     std::ofstream out((workDir_ + "/" + name).c_str());
     out << text;
+}
+
+std::unique_ptr<secureKaver> EmulatorTest::Start() {
+    std::unique_ptr<secureKaver> kaver(new secureKaver);
+    EXPECT_TRUE(kaver->secureKaverInit()) << int(kaver->getZEMTError());
+    return kaver;
+}
+
+std::string EmulatorTest::Image(const std::string& name) const { return stateDir_ + "/partitions/" + name; }
+
+std::string EmulatorTest::ImageFile(const std::string& image, const std::string& name) const {
+    std::string out;
+    int status = zemt_emu::RunTool({"mtype", "-i", image, "::" + name}, &out);
+    return status == 0 ? out : "<missing>";
+}
+
+bool EmulatorTest::ImageHasDir(const std::string& image, const std::string& name) const {
+    return zemt_emu::RunTool({"mdir", "-b", "-i", image, "::" + name + "/"}) == 0;
+}
+
+void EmulatorTest::ExpectNothingMounted(const std::string& label) const {
+    EXPECT_EQ(readFile(InRoot("/proc/mounts")), "");
+    EXPECT_EQ(readFile(stateDir_ + "/" + zemt_emu::files::kMounts), "");
+    EXPECT_FALSE(RootHas("/tmp/" + label)) << "mount directory of " << label;
+    std::error_code ec;
+    for (fs::directory_iterator it(InRoot("/dev"), ec), end; !ec && it != end; it.increment(ec))
+        EXPECT_NE(it->path().filename().string().rfind("seckavupd-", 0), 0u) << it->path();
 }
 
 ProcessResult EmulatorTest::Run(const std::vector<std::string>& argv,

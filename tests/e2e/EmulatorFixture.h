@@ -15,6 +15,8 @@
 #include "zemt_emulator/EmulatedHost.h"
 #include "zemt_emulator/State.h"
 
+class secureKaver;
+
 // One line of requests.log.
 struct LoggedRequest {
     unsigned long time = 0;
@@ -55,6 +57,8 @@ protected:
     void Fault(const std::string& line);
 
     std::vector<LoggedRequest> Requests() const;
+    // Requests from index FROM on that start with PREFIX.
+    long CountRequests(std::initializer_list<unsigned> prefix, std::size_t from = 0) const;
     std::vector<LoggedCommand> Commands() const;
     std::vector<std::string> CommandTexts() const;
     unsigned long Clock() const;
@@ -64,6 +68,19 @@ protected:
     std::string InRoot(const std::string& hostPath) const;
     bool RootHas(const std::string& hostPath) const;
     void WriteWorkFile(const std::string& name, const std::string& text) const;
+
+    // A library object after secureKaverInit (session open, bits learnt).
+    std::unique_ptr<secureKaver> Start();
+
+    // A partition image of the state directory, and what is in it (read
+    // with mtools, not through the library); "<missing>" for no such file.
+    std::string Image(const std::string& name) const;
+    std::string ImageFile(const std::string& image, const std::string& name) const;
+    bool ImageHasDir(const std::string& image, const std::string& name) const;
+
+    // Nothing is mounted on the emulated host and no mount directory
+    // /tmp/LABEL nor any device link /dev/seckavupd-* is left behind.
+    void ExpectNothingMounted(const std::string& label) const;
 
     // Runs a program with extra environment settings (an empty value unsets
     // the variable), in the working directory, and collects its output.
@@ -84,5 +101,9 @@ private:
 };
 
 std::string ProcessDirectory();
+
+// SIZE bytes that differ from position to position (per SEED), so that a
+// misplaced or missing chunk shows.
+std::string VaryingBytes(std::size_t size, unsigned seed);
 
 #endif
