@@ -23,38 +23,8 @@ std::string Md5(const std::string& bytes) {
     return out.substr(0, 32);
 }
 
-// Bytes that differ from position to position, so a misplaced chunk shows.
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
-
 class StagingTest : public EmulatorTest {
 protected:
-    std::unique_ptr<secureKaver> Start() {
-        std::unique_ptr<secureKaver> kaver(new secureKaver);
-        EXPECT_TRUE(kaver->secureKaverInit()) << int(kaver->getZEMTError());
-        return kaver;
-    }
-
-    std::string Image(const std::string& name) const { return stateDir_ + "/partitions/" + name; }
-
-    // A file of a partition image; "<missing>" when it is not there.
-    std::string ImageFile(const std::string& image, const std::string& name) const {
-        std::string out;
-        int status = zemt_emu::RunTool({"mtype", "-i", image, "::" + name}, &out);
-        return status == 0 ? out : "<missing>";
-    }
-
-    bool ImageHasDir(const std::string& image, const std::string& name) const {
-        return zemt_emu::RunTool({"mdir", "-b", "-i", image, "::" + name + "/"}) == 0;
-    }
-
     void PutFile(const std::string& image, const std::string& name, const std::string& bytes) const {
         std::string local = workDir_ + "/put.tmp";
         std::ofstream(local, std::ios::binary) << bytes;
@@ -106,7 +76,7 @@ TEST_F(StagingTest, ControllerCarriesOutEveryActionInOrder) {
     PutFile(kav022, "gone.txt", "deleted");
     PutFile(kav022, "tree/x/y.txt", "deleted with its folder");
 
-    std::string first = Pattern(70000, 1), second = Pattern(33333, 2), whole = Pattern(5000, 3);
+    std::string first = VaryingBytes(70000, 1), second = VaryingBytes(33333, 2), whole = VaryingBytes(5000, 3);
     std::string task = "task text\n";
     // A signed package: the archive is unpacked into the partition's root.
     fs::create_directories(workDir_ + "/pkg/sub");
@@ -170,7 +140,7 @@ TEST_F(StagingTest, RefusedDocumentsLeaveThePartitionAsItWas) {
         SCOPED_TRACE(c.name);
         Fresh([](zemt_emu::InitOptions& o) { o.partitions = {"KAV001", "KAV022:1"}; });
         if (*c.fault) Fault(c.fault);
-        std::string bytes = c.tooBig ? Pattern(1500000, 4) : "payload";
+        std::string bytes = c.tooBig ? VaryingBytes(1500000, 4) : "payload";
         std::string doc = Doc(Copy(0, c.wrongFileHash ? std::string("other") : bytes, "f.bin", "kav022/f.bin") +
                               Named(1, "Destination", "kav022/CANARY.TXT", "filedelete"));
         if (c.brokenXml) doc = "<KAVER_Update><File order=\"0\">";
@@ -212,7 +182,7 @@ TEST_F(StagingTest, CorruptFaultFlipsAByteOfTheLastFileWritten) {
     Init();
     Fault("process effect=corrupt after=1");  // the second processing only
     std::unique_ptr<secureKaver> kaver = Start();
-    std::string a = Pattern(1000, 5), b = Pattern(2000, 6);
+    std::string a = VaryingBytes(1000, 5), b = VaryingBytes(2000, 6);
     ASSERT_TRUE(Hand(*kaver, Doc(Copy(0, a, "a", "kav022/a")), {{"a", a}}));
     ASSERT_TRUE(Hand(*kaver, Doc(Copy(0, a, "a", "kav022/a2") + Copy(1, b, "b", "kav022/b")), {{"a", a}, {"b", b}}));
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/a"), a);
@@ -252,7 +222,7 @@ TEST_F(StagingTest, SecureUpdateUnpacksTheSignedPackage) {
 TEST_F(StagingTest, VerificationCatchesACorruptedCopy) {
     Init();
     Fault("process effect=corrupt");
-    WriteWorkFile("a.bin", Pattern(40000, 9));
+    WriteWorkFile("a.bin", VaryingBytes(40000, 9));
     std::unique_ptr<secureKaver> kaver = Start();
     ASSERT_TRUE(kaver->StartCopyFile());
     ASSERT_TRUE(kaver->AddFile(workDir_ + "/a.bin", "kav022/a.bin", filecopy));
@@ -291,7 +261,7 @@ TEST_F(StagingTest, ToolStagesVerifiesAndDeletes) {
     fs::create_directories(workDir_ + "/tree/sub");
     WriteWorkFile("one.txt", "one\n");
     WriteWorkFile("tree/a.txt", "a\n");
-    WriteWorkFile("tree/sub/b.bin", Pattern(100000, 11));
+    WriteWorkFile("tree/sub/b.bin", VaryingBytes(100000, 11));
     ProcessResult staged = RunZemt({"--emulator", stateDir_, "stage", "one.txt", "tree", "--to", "KAV022/pkg"});
     ASSERT_EQ(staged.exitCode, 0) << staged.err;
     EXPECT_NE(staged.out.find(Md5("one\n") + "  kav022/pkg/one.txt\n"), std::string::npos) << staged.out;
@@ -300,7 +270,7 @@ TEST_F(StagingTest, ToolStagesVerifiesAndDeletes) {
         << staged.err;
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/one.txt"), "one\n");
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/a.txt"), "a\n");
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/sub/b.bin"), Pattern(100000, 11));
+    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/sub/b.bin"), VaryingBytes(100000, 11));
 
     ProcessResult removed = RunZemt({"--emulator", stateDir_, "rm", "KAV022/pkg/tree/a.txt", "--json"});
     EXPECT_EQ(removed.exitCode, 0) << removed.err;
@@ -341,7 +311,7 @@ TEST_F(StagingTest, StageAndRmRefuseBadArgumentsUpFront) {
 
 TEST_F(StagingTest, MultiPassCopyJoinsChunksAndVerifies) {
     Init();
-    std::string big = Pattern(5 * 1048576 + 12345, 7), small = Pattern(300000, 8), tiny = "tiny\n";
+    std::string big = VaryingBytes(5 * 1048576 + 12345, 7), small = VaryingBytes(300000, 8), tiny = "tiny\n";
     WriteWorkFile("big.bin", big);
     WriteWorkFile("small.bin", small);
     WriteWorkFile("tiny.txt", tiny);

@@ -21,22 +21,9 @@ protected:
         return value;
     }
 
-    long Count(std::initializer_list<unsigned> prefix) const {
-        long n = 0;
-        for (const LoggedRequest& request : Requests())
-            if (request.Is(prefix)) ++n;
-        return n;
-    }
-
     // No mount, no mount directory, no device link and nothing attached.
     void ExpectClean(const std::string& label) const {
-        EXPECT_FALSE(RootHas("/tmp/" + label)) << label;
-        std::string mounts;
-        zemt_emu::ReadWholeFile(InRoot("/proc/mounts"), mounts);
-        EXPECT_EQ(mounts, "");
-        std::error_code ec;
-        for (fs::directory_iterator it(InRoot("/dev"), ec), end; !ec && it != end; it.increment(ec))
-            EXPECT_NE(it->path().filename().string().rfind("seckavupd-", 0), 0u) << it->path();
+        ExpectNothingMounted(label);
         EXPECT_EQ(ControllerState("attached.static"), "0");
         EXPECT_EQ(ControllerState("session.handle"), "0") << "the tool's session was closed";
     }
@@ -97,7 +84,7 @@ TEST_F(ToolPartitionTest, InitOnAFreshControllerReportsEveryStep) {
     EXPECT_EQ(init["maxDropBoxSize"].number, 0x12400000);
     // Progress goes to stderr, announced before the initialisation ran.
     EXPECT_NE(r.err.find("detaching all partitions"), std::string::npos) << r.err;
-    EXPECT_GT(Count({0xC0, 0xA2, 0x06}), 0) << "initialisation detaches everything";
+    EXPECT_GT(CountRequests({0xC0, 0xA2, 0x06}), 0) << "initialisation detaches everything";
     ExpectClean("KAV022");
 
     r = RunZemt({"--emulator", stateDir_, "init"});
@@ -118,7 +105,7 @@ TEST_F(ToolPartitionTest, InitRemovesALeftOverDropBoxAndSaysSo) {
     EXPECT_EQ(init["dropBox"]["before"].number, 1);
     EXPECT_EQ(init["dropBox"]["after"].number, 0);
     EXPECT_TRUE(init["dropBox"]["removed"].boolean);
-    EXPECT_EQ(Count({0xC0, 0xA2, 0x08}), 1) << "one delete request";
+    EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x08}), 1) << "one delete request";
     EXPECT_EQ(ControllerState("dynamic.0.units"), "");
     EXPECT_FALSE(fs::exists(stateDir_ + "/partitions/dynamic-0.img"));
 
@@ -166,7 +153,7 @@ TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "file      CANARY.TXT\n");
         EXPECT_NE(r.err.find("attaching KAV022 (this can take a while)"), std::string::npos) << r.err;
-        EXPECT_EQ(Count({0xC0, 0xA2, 0x05}), 1);
+        EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x05}), 1);
         ExpectClean("KAV022");
     }
 
@@ -192,11 +179,11 @@ TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
     ExpectClean("KAV022");
 
     // A path that is not there fails, and the partition is still detached.
-    long detachesBefore = Count({0xC0, 0xA2, 0x06});
+    long detachesBefore = CountRequests({0xC0, 0xA2, 0x06});
     r = RunZemt({"--emulator", stateDir_, "ls", "KAV022/NOPE"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no such file or directory"), std::string::npos) << r.err;
-    EXPECT_GT(Count({0xC0, 0xA2, 0x06}), detachesBefore);
+    EXPECT_GT(CountRequests({0xC0, 0xA2, 0x06}), detachesBefore);
     ExpectClean("KAV022");
 }
 
@@ -275,7 +262,7 @@ TEST_F(ToolPartitionTest, FailuresExitWithOneAndTheErrorCode) {
                 EXPECT_EQ(out["error"]["code"].number, c.code) << command;
             }
         }
-        EXPECT_EQ(Count({0xC0, 0xA2, 0x05}), 0);
+        EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x05}), 0);
     }
 }
 
