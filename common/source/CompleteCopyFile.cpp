@@ -1,7 +1,6 @@
 // Completing a copy list: a drop box is created, filled pass by pass,
 // handed to the controller after each pass, and (general path) the result
 // verified in its final partition.
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
