@@ -1,4 +1,5 @@
 // Names of the library's codes, as the tool prints them.
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 
@@ -75,6 +76,20 @@ const char* flagName(unsigned value) {
         case 0x80: return "STATE_FLAG_OVERRIDE";
         default: return "unknown";
     }
+}
+
+int exitStatus(const char* command, const std::string& failure, unsigned code) {
+    if (failure.empty()) return kExitOk;
+    std::cerr << "zemt: " << command << ": " << failure;
+    if (code != 0) std::cerr << ", error " << errorText(code);
+    std::cerr << "\n";
+    return kExitFailed;
+}
+
+std::string folderOf(const std::string& label) {
+    std::string folder = label;
+    for (char& c : folder) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return folder;
 }
 
 std::string errorText(unsigned code) {

@@ -42,6 +42,11 @@ bool openSession(secureKaver& kaver);
 bool startLibrary(secureKaver& kaver, std::string& failure, unsigned& code);
 // Takes "--json" out of the arguments and returns the other words.
 Args takeJsonFlag(const Args& args, bool& json);
+// kExitOk when `failure` is empty; otherwise prints "zemt: COMMAND:
+// FAILURE[, error CODE]" to stderr and returns kExitFailed.
+int exitStatus(const char* command, const std::string& failure, unsigned code);
+// A partition label as the controller's folder names spell it ("kav022").
+std::string folderOf(const std::string& label);
 // Closes a command's JSON object, adding "error" when `failure` is set, and
 // prints it.
 void printJsonResult(JsonWriter& j, unsigned code, const std::string& failure);

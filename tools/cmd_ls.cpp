@@ -162,13 +162,7 @@ int cmdLs(const Args& args) {
             std::cout << kind << std::string(kind.size() < 10 ? 10 - kind.size() : 1, ' ') << e.name << "\n";
         }
     }
-    if (!failure.empty()) {
-        std::cerr << "zemt: ls: " << failure;
-        if (code != 0) std::cerr << ", error " << errorText(code);
-        std::cerr << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+    return exitStatus("ls", failure, code);
 }
 
 }  // namespace zemt_tool

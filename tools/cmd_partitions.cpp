@@ -39,13 +39,7 @@ int cmdPartitions(const Args& args) {
     } else if (failure.empty()) {
         printPartitionsText(rows, "");
     }
-    if (!failure.empty()) {
-        std::cerr << "zemt: partitions: " << failure;
-        if (code != 0) std::cerr << ", error " << errorText(code);
-        std::cerr << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+    return exitStatus("partitions", failure, code);
 }
 
 }  // namespace zemt_tool

@@ -1,6 +1,5 @@
 // zemt rm LABEL/path: deletes a stored file from a static partition with a
 // one-entry copy list (a filedelete) handed to the controller.
-#include <cctype>
 #include <iostream>
 #include <string>
 
@@ -17,8 +16,7 @@ int cmdRm(const Args& args) {
     std::string label, path, why;
     if (!splitTarget(words[0], label, path, why)) return usageError("rm: " + why);
     if (path.empty()) return usageError("rm: name a path on the partition, not the whole partition");
-    std::string folder = label;
-    for (char& c : folder) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string folder = folderOf(label);
 
     secureKaver kaver;
     std::string failure;
@@ -52,13 +50,7 @@ int cmdRm(const Args& args) {
     } else if (failure.empty()) {
         std::cout << "deleted " << label << "/" << path << "\n";
     }
-    if (!failure.empty()) {
-        std::cerr << "zemt: rm: " << failure;
-        if (code != 0) std::cerr << ", error " << errorText(code);
-        std::cerr << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+    return exitStatus("rm", failure, code);
 }
 
 }  // namespace zemt_tool

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -27,11 +26,6 @@ struct Item {
     long long bytes = 0;
     std::string md5;
 };
-
-std::string lowerLabel(std::string label) {
-    for (char& c : label) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return label;
-}
 
 // Files named directly keep their base name; a directory's files keep their
 // path below it.  Anything else (a device, a socket, a missing path) is
@@ -94,7 +88,7 @@ int cmdStage(const Args& args) {
     if (to.empty()) return usageError("stage wants --to LABEL/dir");
     std::string label, path, why;
     if (!splitTarget(to, label, path, why)) return usageError("stage: " + why);
-    std::string folder = lowerLabel(label) + "/" + (path.empty() ? "" : path + "/");
+    std::string folder = folderOf(label) + "/" + (path.empty() ? "" : path + "/");
     std::vector<Item> items;
     for (const std::string& source : sources)
         if (!collect(source, folder, items, why)) return usageError("stage: " + why);
@@ -169,13 +163,7 @@ int cmdStage(const Args& args) {
         for (const Item& item : items) std::cout << item.md5 << "  " << item.destination << "\n";
         std::cout << "verified " << items.size() << " file(s), " << total << " bytes\n";
     }
-    if (!failure.empty()) {
-        std::cerr << "zemt: stage: " << failure;
-        if (code != 0) std::cerr << ", error " << errorText(code);
-        std::cerr << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+    return exitStatus("stage", failure, code);
 }
 
 }  // namespace zemt_tool
