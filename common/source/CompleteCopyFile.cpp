@@ -157,19 +157,8 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
                 fail(ZEMT_FINDMOUNTERR);
             }
 
-            AddCfgFtr(stream.get());
-            const std::string text = stream->str();
-            KAVER_LOG("update.xml Contents: " + text);
-            const std::string hash = md5.getHashFromString(text);
-            KAVER_LOG("update.xml Hash: " + hash);
-            const std::string path = documentfile::recordPath(mountPoint);
-            KAVER_LOG("Dynamic Partition volumeLabel: " + path);
-            if (!documentfile::write(path, text)) {
-                KAVER_LOG("Could not write " + path);
-                fail(ZEMT_FINDMOUNTERR);
-            }
-            CPlatformLayer::Run("sync");
-            kaver.syncAll(mountPoint);
+            std::string hash;
+            if (!documentfile::place(kaver, md5, *stream, mountPoint, hash)) fail(ZEMT_FINDMOUNTERR);
             stream.reset();
 
             if (!kaver.DetachPartition(0, dropBoxBit(), 0, false)) {

@@ -4,9 +4,13 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "UpdateDocument.h"
+#include "md5wrapper.h"
 #include "secureKaver.h"
 
 namespace documentfile {
+
+namespace {
 
 std::string recordPath(const std::string& mountPoint) {
     std::string path = mountPoint + (updFileName ? updFileName : "");
@@ -22,6 +26,26 @@ bool write(const std::string& path, const std::string& text) {
     if (std::fflush(out) != 0) ok = false;
     if (std::fclose(out) != 0) ok = false;
     return ok;
+}
+
+}  // namespace
+
+bool place(secureKaver& kaver, md5wrapper& md5, std::ostringstream& stream, const std::string& mountPoint,
+           std::string& hash) {
+    AddCfgFtr(&stream);
+    const std::string text = stream.str();
+    KAVER_LOG("update.xml Contents: " + text);
+    hash = md5.getHashFromString(text);
+    KAVER_LOG("update.xml Hash: " + hash);
+    const std::string path = recordPath(mountPoint);
+    KAVER_LOG("Dynamic Partition volumeLabel: " + path);
+    if (!write(path, text)) {
+        KAVER_LOG("Could not write " + path);
+        return false;
+    }
+    CPlatformLayer::Run("sync");
+    kaver.syncAll(mountPoint);
+    return true;
 }
 
 }  // namespace documentfile

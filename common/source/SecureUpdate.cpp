@@ -146,22 +146,11 @@ bool secureKaver::CompleteSignedUnzip() {
             KAVER_LOG("populateDynPart failed");
             fail(ZEMT_FINDMOUNTERR);
         }
-        AddCfgFtr(stream.get());
-        const std::string text = stream->str();
-        KAVER_LOG("update.xml Contents: " + text);
-        const std::string hash = md5.getHashFromString(text);
-        KAVER_LOG("update.xml Hash: " + hash);
-
-        const std::string path = documentfile::recordPath(mountPoint);
-        KAVER_LOG("Dynamic Partition volumeLabel: " + path);
-        if (!documentfile::write(path, text)) {
-            // A document cut short on a full device would only be refused
-            // by its hash; end the update now instead.
-            KAVER_LOG("Could not write " + path);
+        std::string hash;
+        if (!documentfile::place(*this, md5, *stream, mountPoint, hash)) {
+            // End the update now rather than have a cut-short document refused.
             fail(ZEMT_FINDMOUNTERR);
         }
-        CPlatformLayer::Run("sync");
-        syncAll(mountPoint);
 
         if (!unmountDynPartition()) KAVER_LOG("umountDynPartition failed.");
         ESX_RemoveEntries(0, kaverPartInfo[dynPartSlot].i_bitmap, 0);
