@@ -34,30 +34,25 @@ int hexDigit(char c) {
     return 0;
 }
 
-// What every step does with TREN's answer.
-bool finishStep(secureKaver& kaver, const std::string& step, uint8_t* response, int status, uint8_t pollSub) {
+// What every step does with TREN's answer.  `step` and `pfn` name the
+// method and the function in its log lines; `succeeded`, when set, is
+// logged on success.
+bool finishStep(secureKaver& kaver, const std::string& step, const std::string& pfn, const char* succeeded,
+                uint8_t* response, int status, uint8_t pollSub) {
+    bool ok = true;
     if (status == kPending) {
-        KAVER_LOG(step + " : pfn" + (step == "beginSecureUpdate"     ? "BeginSecureUpdate"
-                                     : step == "processSecureUpdate" ? "ProcessSecureUpdate"
-                                                                     : "EndSecureUpdate") +
-                  " returned Pending status");
+        KAVER_LOG(step + " : " + pfn + " returned Pending status");
         if (!kaver.PollKaverCmdComplete(ZEMT_MAXPOLLCNT, pollSub)) {
             KAVER_LOG(step + " : PollKaverCmdComplete function returned false");
-            if (response != nullptr) kaver.freeResponsePtr(response);
-            return false;
+            ok = false;
         }
     } else if (status != 0 || response == nullptr) {
-        KAVER_LOG(step + " : pfn" + (step == "beginSecureUpdate"     ? "BeginSecureUpdate"
-                                     : step == "processSecureUpdate" ? "ProcessSecureUpdate"
-                                                                     : "EndSecureUpdate") +
-                  " failed : Return Code - 0x" + hex4(status));
-        if (response != nullptr) kaver.freeResponsePtr(response);
-        return false;
+        KAVER_LOG(step + " : " + pfn + " failed : Return Code - 0x" + hex4(status));
+        ok = false;
     }
-    if (step == "beginSecureUpdate") KAVER_LOG("beginSecureUpdate Succeeded");
-    if (step == "endSecureUpdate") KAVER_LOG("endSecureUpdate Succeeded");
+    if (ok && succeeded != nullptr) KAVER_LOG(succeeded);
     if (response != nullptr) kaver.freeResponsePtr(response);
-    return true;
+    return ok;
 }
 
 }  // namespace
@@ -82,7 +77,8 @@ bool secureKaver::beginSecureUpdate(uint32_t size) {
     uint8_t out[16] = {0};
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, kSecureUpdateTimeout, units, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
-    return finishStep(*this, "beginSecureUpdate", response, status, kPollBegin);
+    return finishStep(*this, "beginSecureUpdate", "pfnBeginSecureUpdate", "beginSecureUpdate Succeeded", response,
+                      status, kPollBegin);
 }
 
 bool secureKaver::processSecureUpdate(std::string hash) {
@@ -99,7 +95,8 @@ bool secureKaver::processSecureUpdate(std::string hash) {
     uint8_t out[16] = {0};
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, 0, 16, thisSession.KAVER_Handle, kTrenTimeout, digest, out, &status);
-    return finishStep(*this, "processSecureUpdate", response, status, kPollProcess);
+    return finishStep(*this, "processSecureUpdate", "pfnProcessSecureUpdate", nullptr, response, status,
+                      kPollProcess);
 }
 
 bool secureKaver::endSecureUpdate() {
@@ -113,7 +110,8 @@ bool secureKaver::endSecureUpdate() {
     uint8_t out[16] = {0};
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, 0, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
-    return finishStep(*this, "endSecureUpdate", response, status, kPollEnd);
+    return finishStep(*this, "endSecureUpdate", "pfnEndSecureUpdate", "endSecureUpdate Succeeded", response, status,
+                      kPollEnd);
 }
 
 bool secureKaver::CompleteSignedUnzip() {
