@@ -102,6 +102,15 @@ std::string hex16(unsigned value) {
     return text;
 }
 
+void jsonNamedCode(JsonWriter& j, long long code, const char* name) {
+    j.BeginObject();
+    j.Key("code");
+    j.Number(code);
+    j.Key("name");
+    j.String(name);
+    j.EndObject();
+}
+
 void jsonError(JsonWriter& j, unsigned code, const std::string& message) {
     j.BeginObject();
     j.Key("code");

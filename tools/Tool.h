@@ -31,6 +31,8 @@ const char* flagName(unsigned value);
 std::string errorText(unsigned code);  // "19 (ZEMT_INVPARTNAME)"
 std::string hex16(unsigned value);     // "0x0004"
 
+// {"code": N, "name": NAME}: a number with the name the tool gives it.
+void jsonNamedCode(JsonWriter& j, long long code, const char* name);
 // {"code": N, "name": "ZEMT_...", "message": ...}; code and name are null
 // for a failure without a library code.
 void jsonError(JsonWriter& j, unsigned code, const std::string& message = "");

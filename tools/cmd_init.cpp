@@ -142,12 +142,7 @@ void printJson(const InitReport& r) {
         jsonError(j, r.error, r.failure);
     if (r.constructed) {
         j.Key("generation");
-        j.BeginObject();
-        j.Key("code");
-        j.Number(r.generation);
-        j.Key("name");
-        j.String(generationName(r.generation));
-        j.EndObject();
+        jsonNamedCode(j, r.generation, generationName(r.generation));
         j.Key("repository");
         j.String(repositoryName(r.repository));
         j.Key("access");
