@@ -41,6 +41,73 @@ const uint8_t READWRITE = 0x08;
 const uint8_t staticPartType = 0;
 const uint8_t dynamicPartType = 0x80;
 
+// ---- controller completion codes (byte 2 of an answer) ----------------------
+const uint8_t KAVER_SUCCESS = 0;
+const uint8_t KAVER_FAILURE = 1;
+const uint8_t KAVER_PENDING = 2;
+const uint8_t KAVER_INVALID = 3;
+const uint8_t KAVER_OVERFLOW = 4;
+const uint8_t KAVER_DISABLED = 5;
+const uint8_t KAVER_BMAP_IMAGE_INVALID = 6;
+const uint8_t KAVER_SESSION_IN_PROGRESS = 7;
+const uint8_t KAVER_PARTITIONS_ATTACHED = 8;
+const uint8_t KAVER_INPROCESS = 0xFF;
+
+// ---- request/response lengths of the OEM commands ---------------------------
+// Each counts the whole buffer, NetFn/LUN and command bytes included.
+const uint16_t BEGINKAVERSESS_REQLEN = 8;
+const uint16_t BEGINKAVERSESS_RSPLEN = 9;
+const uint16_t ENDKAVERSESS_REQLEN = 7;
+const uint16_t ENDKAVERSESS_RSPLEN = 5;
+const uint16_t KAVERSESSWDOG_REQLEN = 7;
+const uint16_t KAVERSESSWDOG_RSPLEN = 7;
+const uint16_t GETPARTINDEX_REQLEN = 7;
+const uint16_t GETPARTINDEX_RSPLEN = 13;
+const uint16_t GETPARTINFO_REQLEN = 9;
+const uint16_t GETPARTINFO_RSPLEN = 14;
+const uint16_t ATTACHPART_REQLEN = 13;
+const uint16_t ATTACHPART_RSPLEN = 7;
+const uint16_t DETACHPART_REQLEN = 13;
+const uint16_t DETACHPART_RSPLEN = 7;
+const uint16_t CREATEDYNPART_REQLEN = 14;
+const uint16_t CREATEDYNPART_RSPLEN = 9;
+const uint16_t DELETEDYNPART_REQLEN = 11;
+const uint16_t DELETEDYNPART_RSPLEN = 7;
+const uint16_t DETACHDYNPART_REQLEN = 11;
+const uint16_t DETACHDYNPART_RSPLEN = 7;
+const uint16_t UPDATEHASHHDR_REQLEN = 13;
+const uint16_t UPDATEHASHHDR_RSPLEN = 7;
+const uint16_t SECKAVERUP_HASHDATA_REQLEN = 17;
+const uint16_t SECKAVERUP_HASHDATA_RSPLEN = 7;
+const uint16_t GETKAVERSTATUS_REQLEN = 8;
+const uint16_t GETKAVERSTATUS_RSPLEN = 7;
+const uint16_t CMDREGSSIBTASK1_REQLEN = 8;
+const uint16_t CMDREGSSIBTASK1_RSPLEN = 7;
+const uint16_t CMDREGSSIBTASK2_REQLEN = 17;
+const uint16_t CMDREGSSIBTASK2_RSPLEN = 7;
+const uint16_t GETFLAGSTATUS_REQLEN = 8;
+const uint16_t GETFLAGSTATUS_RSPLEN = 8;
+const uint16_t SETFLAGSTATUS_REQLEN = 7;
+const uint16_t SETFLAGSTATUS_RSPLEN = 7;
+const uint16_t STAGEANDUPDATE_REQLEN = 7;
+const uint16_t STAGEANDUPDATE_RSPLEN = 8;
+const uint16_t GETKAVERTYPE_REQLEN = 4;
+const uint16_t GETKAVERTYPE_RSPLEN = 6;
+const uint16_t GETKAVERACCESSSTATE_REQLEN = 4;
+const uint16_t GETKAVERACCESSSTATE_RSPLEN = 6;
+const uint16_t SETKAVERACCESSSTATE_REQLEN = 6;
+const uint16_t SETKAVERACCESSSTATE_RSPLEN = 5;
+const uint16_t QUERYRQL_REQLEN = 7;
+const uint16_t QUERYRQL_RSPLEN = 7;
+const uint16_t GETPMSTATUS_REQLEN = 8;
+const uint16_t GETPMSTATUS_RSPLEN = 34;
+const uint16_t RESEXTCFG_REQLEN = 5;
+const uint16_t RESEXTCFG_RSPLEN = 7;
+const uint16_t SETEXTCFG_REQLEN = 17;
+const uint16_t SETEXTCFG_RSPLEN = 7;
+const uint16_t GETIVELDVER_REQLEN = 3;
+const uint16_t GETIVELDVER_RSPLEN = 23;
+
 // ---- host OS codes --------------------------------------------------------
 const int REDHAT = 0;
 const int SUSE = 1;

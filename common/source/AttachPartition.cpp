@@ -11,10 +11,6 @@ namespace {
 
 const uint8_t kAttachPartitions = 5;
 const uint8_t kDetachPartitions = 6;
-const uint16_t ATTACHPART_REQLEN = 13;
-const uint16_t ATTACHPART_RSPLEN = 7;
-const uint16_t DETACHPART_REQLEN = 13;
-const uint16_t DETACHPART_RSPLEN = 7;
 
 const std::size_t kStatBitmapOffset = 5;
 const std::size_t kDynBitmapOffset = 9;

@@ -14,10 +14,6 @@
 namespace {
 
 const uint8_t kSecureKaverUpdate = 9;
-const uint16_t UPDATEHASHHDR_REQLEN = 13;
-const uint16_t UPDATEHASHHDR_RSPLEN = 7;
-const uint16_t SECKAVERUP_HASHDATA_REQLEN = 17;
-const uint16_t SECKAVERUP_HASHDATA_RSPLEN = 7;
 const std::size_t kHashPartLength = 10;
 
 [[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }

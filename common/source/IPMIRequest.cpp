@@ -64,8 +64,6 @@ const char* const kCompletionMessages[] = {
     "IVELD returned KAVER_SESSION_IN_PROGRESS\n",
     "IVELD returned KAVER_PARTITIONS_ATTACHED\n",
 };
-const uint8_t KAVER_INPROCESS = 0xFF;
-const uint8_t KAVER_PENDING_CODE = 2;
 
 EsmIPMICmdIoctlReq* asBlock(void* block) { return static_cast<EsmIPMICmdIoctlReq*>(block); }
 uint8_t* bufferOf(void* block) { return asBlock(block)->Parameters.IRREx.ReqRspBuffer; }
@@ -141,12 +139,12 @@ uint8_t secureKaver::GetErrorCode(void* block) {
     }
     if (code == KAVER_INPROCESS) {
         KAVER_LOG("IVELD is processing\n");
-        buffer[2] = KAVER_PENDING_CODE;
+        buffer[2] = KAVER_PENDING;
         CPlatformLayer::Sleep(kRetryPause);
-        return KAVER_PENDING_CODE;
+        return KAVER_PENDING;
     }
     if (DebugLog) KAVER_LOG("Unrecognized IVELD return code [0x" + hexByte(code) + "]");
-    return 1;
+    return KAVER_FAILURE;
 }
 
 uint8_t secureKaver::OEMIPMIRequest(eOEMIPMIRequestType cmd, uint8_t subCmd, void* block,
@@ -172,7 +170,7 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
         if (attempt > 0) std::memcpy(block, &original, sizeof original);
         if (callTren(block) == 0) {
             KAVER_LOG("ZOLIPMCommand ERROR\n");
-            return 1;
+            return KAVER_FAILURE;
         }
         if (DebugLog) KAVER_LOG(responseDump(block));
         TransportStatus status = lookupStatus(asBlock(block)->Status);
@@ -181,7 +179,7 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
                 return GetErrorCode(block);
             case kFail:
                 KAVER_LOG(status.name);
-                return 1;
+                return KAVER_FAILURE;
             case kRetryLater:
                 KAVER_LOG(status.name);
                 pending = true;
@@ -193,7 +191,7 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
     }
     // Ten answers that never settled; data overruns alone are a failure,
     // not the success an unmarked result would suggest.
-    return pending ? KAVER_PENDING_CODE : 1;
+    return pending ? KAVER_PENDING : KAVER_FAILURE;
 }
 
 uint8_t secureKaver::IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, uint16_t rspLen) {
@@ -208,7 +206,7 @@ uint8_t secureKaver::IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, u
         return 0;
     }
     if (DebugLog) KAVER_LOG(" IPMIRequest completion code =" + hexByte(result));
-    if (buffer[2] == KAVER_PENDING_CODE) {
+    if (buffer[2] == KAVER_PENDING) {
         if (PollKaverCmdComplete(ZEMT_MAXPOLLCNT, subCmd)) return buffer[2];
         return result;
     }
@@ -253,7 +251,7 @@ uint8_t secureKaver::OEMIPMIRequestiVELDReset(eOEMIPMIRequestType cmd, void* blo
     frame(block, 0x2E, static_cast<uint8_t>(cmd), reqLen, rspLen);
     if (!ProcessIPMICommand(block)) {
         KAVER_LOG("ZOLIPMCommand ERROR\n");
-        return 1;
+        return KAVER_FAILURE;
     }
     return GetErrorCode(block);
 }

@@ -28,7 +28,7 @@ bool secureKaver::BeginKaverSession(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, 0);
-        if (IPMIRequest(kBeginSession, &IPMIReqBuf, 8, 9) == 0) {
+        if (IPMIRequest(kBeginSession, &IPMIReqBuf, BEGINKAVERSESS_REQLEN, BEGINKAVERSESS_RSPLEN) == 0) {
             KAVER_LOG("Session started successfully");
             thisSession.sessionActive = true;
             return true;
@@ -55,7 +55,7 @@ bool secureKaver::BeginKaverSessionExtended(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, kExtendedFlag);
-        if (IPMIRequest(kBeginSessionExtended, &IPMIReqBuf, 8, 9) == 0) {
+        if (IPMIRequest(kBeginSessionExtended, &IPMIReqBuf, BEGINKAVERSESS_REQLEN, BEGINKAVERSESS_RSPLEN) == 0) {
             KAVER_LOG("Session started successfully using BeginKAVERSessionExtended command");
             thisSession.sessionActive = true;
             return true;
@@ -84,7 +84,7 @@ bool secureKaver::EndKaverSession() {
         uint8_t* buffer = requestBuffer();
         buffer[3] = static_cast<uint8_t>(thisSession.KAVER_Handle & 0xFF);
         buffer[4] = static_cast<uint8_t>(thisSession.KAVER_Handle >> 8);
-        if (IPMIRequest(kEndSession, &IPMIReqBuf, 7, 5) == 0) {
+        if (IPMIRequest(kEndSession, &IPMIReqBuf, ENDKAVERSESS_REQLEN, ENDKAVERSESS_RSPLEN) == 0) {
             thisSession = sessionHandle();
             KAVER_LOG("EndKaverSession succeeded");
             return true;

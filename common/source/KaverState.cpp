@@ -53,7 +53,7 @@ std::string stateFlagMessage(uint8_t value) {
 kaverSupport_t secureKaver::GetKaverType() {
     try {
         clearShared();
-        if (OEMIPMIRequest(GetKAVERType, 0, &IPMIReqBuf, 4, 6) != 0) {
+        if (OEMIPMIRequest(GetKAVERType, 0, &IPMIReqBuf, GETKAVERTYPE_REQLEN, GETKAVERTYPE_RSPLEN) != 0) {
             KAVER_LOG("There is no kaver present on this system.");
             errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
             return noKaverPresent;
@@ -79,7 +79,8 @@ int secureKaver::IsKaverPresent() { return KAVERType; }
 bool secureKaver::IsKaverEnabled() {
     try {
         clearShared();
-        if (OEMIPMIRequest(GetKAVERAccessState, 0, &IPMIReqBuf, 4, 6) != 0) {
+        if (OEMIPMIRequest(GetKAVERAccessState, 0, &IPMIReqBuf, GETKAVERACCESSSTATE_REQLEN,
+                           GETKAVERACCESSSTATE_RSPLEN) != 0) {
             KAVER_LOG("The getKaverAccessState IPMI command failed.");
             errorInfo.lastErr = ZEMT_GKAVFAILED;
             return false;
@@ -106,7 +107,7 @@ int secureKaver::iSSarniVELD() {
     try {
         KAVER_LOG("Function secureKaver::iSSarniVELD started");
         clearShared();
-        int result = OEMIPMIRequest(GetSarniVELDVersion, 0x04, &IPMIReqBuf, 3, 23);
+        int result = OEMIPMIRequest(GetSarniVELDVersion, 0x04, &IPMIReqBuf, GETIVELDVER_REQLEN, GETIVELDVER_RSPLEN);
         KAVER_LOG("Function secureKaver::iSSarniVELD closed");
         return result;
     } catch (...) {
@@ -117,7 +118,7 @@ int secureKaver::iSSarniVELD() {
 }
 
 int secureKaver::isMonolithic() {
-    EsmIPMICmdIoctlReq block = plainRequest({0xC0, 0xBD}, 30);
+    EsmIPMICmdIoctlReq block = plainRequest({KAVER_NETFUN_LUN, 0xBD}, 30);
     if (!ProcessIPMICommand(&block)) {
         KAVER_LOG("TREN Command ERROR");
         return -1;
@@ -131,7 +132,7 @@ int secureKaver::isMonolithic() {
 }
 
 int secureKaver::isDepCheckSupported() {
-    EsmIPMICmdIoctlReq block = plainRequest({0xC0, 0xBF, 0x01}, 30);
+    EsmIPMICmdIoctlReq block = plainRequest({KAVER_NETFUN_LUN, 0xBF, 0x01}, 30);
     if (!ProcessIPMICommand(&block)) {
         KAVER_LOG("TREN Command ERROR");
         return -1;
@@ -151,7 +152,7 @@ uint8_t secureKaver::getStateFlag(uint8_t& value) {
         clearShared();
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
-        uint8_t result = IPMIRequest(kGetStateFlag, &IPMIReqBuf, 8, 8);
+        uint8_t result = IPMIRequest(kGetStateFlag, &IPMIReqBuf, GETFLAGSTATUS_REQLEN, GETFLAGSTATUS_RSPLEN);
         if (result != 0) {
             KAVER_LOG("IPMI call for getStateFlag failed.");
             errorInfo.lastErr = ZEMT_GETSTATEERROR;
@@ -174,7 +175,7 @@ uint8_t secureKaver::setStateFlag(uint8_t value) {
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
         shared()[6] = value;
-        if (IPMIRequest(kSetStateFlag, &IPMIReqBuf, 7, 7) == 0) {
+        if (IPMIRequest(kSetStateFlag, &IPMIReqBuf, SETFLAGSTATUS_REQLEN, SETFLAGSTATUS_RSPLEN) == 0) {
             errorInfo.lastErr = 0;
             return 0;
         }
@@ -209,7 +210,7 @@ int secureKaver::getPSCount(uint8_t& numPSU) {
 
 int secureKaver::getPSUVersion(uint8_t i, unsigned int& compID, std::string& version,
                                unsigned int& isPresent) {
-    EsmIPMICmdIoctlReq block = plainRequest({0xC0, 0xB0, 0x0A, i}, 30);
+    EsmIPMICmdIoctlReq block = plainRequest({KAVER_NETFUN_LUN, 0xB0, 0x0A, i}, 30);
     if (!ProcessIPMICommand(&block)) {
         KAVER_LOG("TREN Command ERROR");
         return -1;

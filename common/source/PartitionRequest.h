@@ -13,22 +13,11 @@
 
 namespace partreq {
 
-// Sub-commands and their request/response lengths.
+// Sub-commands (their lengths are the shared *_REQLEN / *_RSPLEN).
 const uint8_t kGetPartitionIndexInfo = 3;
-const uint16_t GETPARTINDEX_REQLEN = 7;
-const uint16_t GETPARTINDEX_RSPLEN = 13;
-
 const uint8_t kGetPartitionInfo = 4;
-const uint16_t GETPARTINFO_REQLEN = 9;
-const uint16_t GETPARTINFO_RSPLEN = 14;
-
 const uint8_t kCreateDynamicPartition = 7;
-const uint16_t CREATEDYNPART_REQLEN = 14;
-const uint16_t CREATEDYNPART_RSPLEN = 9;
-
 const uint8_t kDeleteDynamicPartition = 8;
-const uint16_t DELETEDYNPART_REQLEN = 11;
-const uint16_t DELETEDYNPART_RSPLEN = 11;
 
 // Offsets inside ReqRspBuffer.
 const std::size_t kHandleOffset = 3;

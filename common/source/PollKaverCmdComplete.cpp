@@ -9,8 +9,6 @@ EsmIPMICmdIoctlReq PollReqBuf;
 
 namespace {
 const uint8_t kGetKaverStatus = 0x0A;
-const uint16_t kStatusReqLen = 8;
-const uint16_t kStatusRspLen = 7;
 const std::size_t kSubCmdStatusByte = 5;
 }  // namespace
 
@@ -27,21 +25,21 @@ bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
             ReqBuf[2] = kGetKaverStatus;
             ReqBuf[kSubCmdStatusByte] = subCmd;
             uint8_t r = OEMIPMIRequest(KaverSessionCommand, kGetKaverStatus, &PollReqBuf,
-                                       kStatusReqLen, kStatusRspLen);
+                                       GETKAVERSTATUS_REQLEN, GETKAVERSTATUS_RSPLEN);
             if (DebugLog)
-                KAVER_LOG(" PollKaverCmdComplete IPMIResponse[" + hexDump(ReqBuf, kStatusRspLen) + "]");
+                KAVER_LOG(" PollKaverCmdComplete IPMIResponse[" + hexDump(ReqBuf, GETKAVERSTATUS_RSPLEN) + "]");
             KAVER_LOG("SubCmdStatus: " + hexByte(ReqBuf[kSubCmdStatusByte]));
-            if (r == 1) {
+            if (r == KAVER_FAILURE) {
                 KAVER_LOG("GetKAVERStatus Command returned: FAILURE.  Breaking out of Poll Loop");
                 break;
             }
-            if (r == 0) {
+            if (r == KAVER_SUCCESS) {
                 CalBuf[2] = ReqBuf[kSubCmdStatusByte];
-                if (ReqBuf[kSubCmdStatusByte] != 2) break;
+                if (ReqBuf[kSubCmdStatusByte] != KAVER_PENDING) break;
                 continue;
             }
             KAVER_LOG(" PollKaverCmdComplete Response = " + std::to_string(r));
         }
     }
-    return ReqBuf[kSubCmdStatusByte] == 0;
+    return ReqBuf[kSubCmdStatusByte] == KAVER_SUCCESS;
 }
