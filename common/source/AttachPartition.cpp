@@ -18,10 +18,6 @@ const std::size_t kDynBitmapOffset = 9;
 const int kMaxAttachPasses = 5;
 const unsigned int kSettleSeconds = 10;
 const uint16_t kLastPartId = 256;
-// The catalogue learns partitions from the low byte of the controller's
-// bitmaps only; a bit above it names nothing the library can mount or
-// account for.
-const uint16_t kKnownBits = 0x00FF;
 
 // The ESX 3 pipe output is read once, at most this much.
 const unsigned int kScsiListLimit = 1024;
@@ -76,9 +72,9 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
             KAVER_LOG("Invalid Partition Id specfied");
             throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
         }
-        if ((statBitMap & ~kKnownBits) != 0 || (dynBitMap & ~kKnownBits) != 0) {
-            KAVER_LOG("Invalid partition bitmap specified");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
+        if (!IsSessionActive()) {
+            KAVER_LOG("AttachPartition called with NO active session");
+            throw static_cast<uint8_t>(ZEMT_NOKAVERSESS);
         }
         // The labels end up in mount commands and paths; one that could not
         // be mounted safely is refused before the controller attaches anything.
@@ -86,10 +82,6 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
             (dynBitMap != 0 && !hostpaths::isSafeVolumeLabel(dynDriveName ? dynDriveName : ""))) {
             KAVER_LOG("Invalid volume label for the partition");
             throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
-        }
-        if (!IsSessionActive()) {
-            KAVER_LOG("AttachPartition called with NO active session");
-            throw static_cast<uint8_t>(ZEMT_NOKAVERSESS);
         }
         const std::string label = kaverPartInfo[partId].i_volumeLabel;
         for (int retries = 0;; ++retries) {
@@ -162,10 +154,6 @@ bool secureKaver::DetachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
                 KAVER_LOG("Invalid partition Id specfied");
                 throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
             }
-        }
-        if ((statBitMap & ~kKnownBits) != 0 || (dynBitMap & ~kKnownBits) != 0) {
-            KAVER_LOG("Invalid partition bitmap specified");
-            throw static_cast<uint8_t>(ZEMT_INVKAVERPART);
         }
         if (statBitMap != 0 && !unmountStatPartition(kaverPartInfo[partId].i_volumeLabel))
             KAVER_LOG("umountStatPartition volumeLabel NOT found");

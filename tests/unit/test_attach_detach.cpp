@@ -88,10 +88,6 @@ TEST_F(AttachTest, RefusalsSendNothing) {
     };
     const Row rows[] = {
         {"attach id 257", true, [](secureKaver& k) { return k.AttachPartition(0x0004, 0, 257); }, ZEMT_INVKAVERPART},
-        {"attach high static bit", true, [](secureKaver& k) { return k.AttachPartition(0x0100, 0, 22); },
-         ZEMT_INVKAVERPART},
-        {"attach high dynamic bit", true, [](secureKaver& k) { return k.AttachPartition(0, 0x8000, 0); },
-         ZEMT_INVKAVERPART},
         {"attach unsafe label", true,
          [](secureKaver& k) {
              kaverPartInfo[22].i_volumeLabel = "K;rm -rf";
@@ -100,12 +96,22 @@ TEST_F(AttachTest, RefusalsSendNothing) {
          ZEMT_INVKAVERPART},
         {"attach without session", false, [](secureKaver& k) { return k.AttachPartition(0x0004, 0, 22); },
          ZEMT_NOKAVERSESS},
-        {"detach id 257", true, [](secureKaver& k) { return k.DetachPartition(0x0004, 0, 257, false); },
+        // Attach looks at the id first, then the session, then the label.
+        {"attach id 257 without session", false, [](secureKaver& k) { return k.AttachPartition(0x0004, 0, 257); },
          ZEMT_INVKAVERPART},
-        {"detach high bit", true, [](secureKaver& k) { return k.DetachPartition(0x0200, 0, 22, false); },
+        {"attach unsafe label without session", false,
+         [](secureKaver& k) {
+             kaverPartInfo[22].i_volumeLabel = "K;rm -rf";
+             return k.AttachPartition(0x0004, 0, 22);
+         },
+         ZEMT_NOKAVERSESS},
+        {"detach id 257", true, [](secureKaver& k) { return k.DetachPartition(0x0004, 0, 257, false); },
          ZEMT_INVKAVERPART},
         {"detach without session", false, [](secureKaver& k) { return k.DetachPartition(0x0004, 0, 22, false); },
          ZEMT_NOKAVERSESS},
+        // Detach looks at the session first.
+        {"detach id 257 without session", false,
+         [](secureKaver& k) { return k.DetachPartition(0x0004, 0, 257, false); }, ZEMT_NOKAVERSESS},
         {"by id 300", true, [](secureKaver& k) { return k.AttachKaverPartition(static_cast<uint16_t>(300)); },
          ZEMT_INVKAVERPART},
         {"by name KAV999", true, [](secureKaver& k) { return k.AttachKaverPartition("KAV999"); },
@@ -127,6 +133,21 @@ TEST_F(AttachTest, RefusalsSendNothing) {
         EXPECT_TRUE(tren.requests.empty());
         EXPECT_TRUE(platform.commands.empty());
     }
+}
+
+// Bits 8-15 travel as given, high byte first, like the low ones.
+TEST_F(AttachTest, HighBitmapBitsAreSentAsGiven) {
+    hostWithKav022();
+    addUsbDisk("sdc", "sg2", 4, "SECUPD", true);
+    ASSERT_TRUE(kaver->AttachPartition(0x0104, 0x8000, 22));
+    EXPECT_EQ(tren.requestBytes(0), attachDetachBytes(kAttach, 0x0104, 0x8000));
+    EXPECT_EQ(kaver->thisSession.statBitMap, 0x0104);
+    EXPECT_TRUE(ran(kMountKav022));
+
+    tren.requests.clear();
+    ASSERT_TRUE(kaver->DetachPartition(0x0100, 0x8001, 22, false));
+    EXPECT_EQ(tren.requestBytes(0), attachDetachBytes(kDetach, 0x0100, 0x8001));
+    EXPECT_EQ(kaver->thisSession.statBitMap, 0x0004);
 }
 
 TEST_F(AttachTest, ControllerRefusals) {
