@@ -100,14 +100,10 @@ bool CLinuxImpl::IsFileExits(const std::string& name) {
 }
 
 bool CLinuxImpl::isTRENInstalled() {
-    std::string path = kTrenDir + "libzolipm.so";
+    const std::string path = kTrenDir + "libzolipm.so";
     BASEUTILS_LOG("Load library using " + path);
     void* handle = LoadLibrary(path);
-    if (handle == nullptr) {
-        path = kTrenDir + "libzolipm32.so";
-        BASEUTILS_LOG("Load library using " + path);
-        handle = LoadLibrary(path);
-    }
+    if (handle == nullptr) handle = LoadLibrary(kTrenDir + "libzolipm32.so");
     if (handle == nullptr) return false;
     BASEUTILS_LOG("TREN is installed in the system");
     FreeLibrary(handle);

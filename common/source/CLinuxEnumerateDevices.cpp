@@ -66,6 +66,15 @@ std::vector<int> existingLetterNames(const char* prefix, int limit) {
     return ks;
 }
 
+// GetFileList gives the same empty list for an empty directory and for one
+// that cannot be opened; opening it as opendir would tells them apart.
+bool opensAsDirectory(const std::string& dir) {
+    const int fd = CPlatformLayer::OpenDevice(dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    CPlatformLayer::CloseDevice(fd);
+    return true;
+}
+
 std::string deviceName(const char* prefix, int k) {
     char buffer[MAX_DEVICE_NAME];
     return CLinuxEnumerateDevices::MakeDeviceName(buffer, prefix, k, false, sizeof buffer);
@@ -146,8 +155,9 @@ bool CLinuxEnumerateDevices::GetAllSGDevices() {
     KAVER_LOG("CEnumerateDevices::GetAllSGDevices Start");
     if (CPlatformLayer::PathExists(sysfs_sg_dir) && CPlatformLayer::IsDirectory(sysfs_sg_dir)) {
         KAVER_LOG("CEnumerateDevices::GetAllSGDevices sysfs_sg_dir exists");
-        for (const std::string& entry : CPlatformLayer::GetFileList(sysfs_sg_dir))
-            m_sgDevices.push_back("/dev/" + entry.substr(entry.rfind('/') + 1));
+        const std::vector<std::string> entries = CPlatformLayer::GetFileList(sysfs_sg_dir);
+        if (entries.empty() && !opensAsDirectory(sysfs_sg_dir)) return false;
+        for (const std::string& entry : entries) m_sgDevices.push_back("/dev/" + entry.substr(entry.rfind('/') + 1));
     } else {
         for (int k : existingLetterNames("sg", kSgNames)) {
             const std::string name = deviceName("/dev/sg", k);

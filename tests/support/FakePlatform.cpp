@@ -66,6 +66,7 @@ bool FakePlatform::setCurrentDirectory(const std::string& dir) {
 }
 
 std::vector<std::string> FakePlatform::GetFileList(const std::string& dir) {
+    if (unlistable.count(dir)) return {};
     auto it = listings.find(dir);
     if (it != listings.end()) return it->second;
     // Without a scripted listing, /dev lists the device nodes, as the real
@@ -150,9 +151,15 @@ FakePlatform::FakeDevice& FakePlatform::addBlock(const std::string& path, std::v
     return d;
 }
 
-int FakePlatform::OpenDevice(const std::string& path, int) {
+int FakePlatform::OpenDevice(const std::string& path, int flags) {
     openedDevices.push_back(path);
-    if (devices.count(path) == 0) {
+    // A directory opens as opendir opens it, unless it is unlistable.
+    if ((flags & O_DIRECTORY) != 0 && IsDirectory(path) && unlistable.count(path) == 0) {
+        const int fd = nextFd_++;
+        openFds[fd] = path;
+        return fd;
+    }
+    if (devices.count(path) == 0 || (flags & O_DIRECTORY) != 0) {
         ++failedOpens;
         if (!failedOpenDir.empty()) {
             const std::string missing = failedOpenDir + "/" + path.substr(path.rfind('/') + 1);

@@ -42,6 +42,7 @@ public:
     std::set<std::string> executables;
     std::map<std::string, void*> libraries;  // LoadLibrary name -> handle
     std::map<std::string, std::vector<std::string>> listings;  // GetFileList
+    std::set<std::string> unlistable;        // directories that cannot be opened
     int setUserIdResult = 0;
     std::string processDirectory = "/opt/zemt-pkg/";
     std::string currentDirectory = "/work/pkg/";

@@ -214,6 +214,42 @@ TEST_F(DiscoveryTest, UnlistableDevFallsBackToEveryName) {
     EXPECT_EQ(platform.openedDevices.size(), 18278u + 1u) << "every sd name, then the label probe";
 }
 
+// A sysfs sg directory that cannot be listed fails the scan at once; an
+// empty one is listed and simply offers no USB disk.
+TEST_F(DiscoveryTest, UnlistableSysfsDirectoryFailsTheSgListing) {
+    struct Row {
+        const char* name;
+        bool listable;
+        const char* failedStep;
+        const char* notLogged;
+    };
+    const Row rows[] = {
+        {"unlistable", false, "CEnumerateDevices::GetAllSGDevices failed",
+         "CEnumerateDevices::GetEumlatedSGDevices failed"},
+        {"listable and empty", true, "CEnumerateDevices::GetEumlatedSGDevices failed",
+         "CEnumerateDevices::GetAllSGDevices failed"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        platform.devices.clear();
+        platform.listings.clear();
+        platform.unlistable.clear();
+        buildHost(REDHAT, true);
+        addUsbDisk("sdb", "sg1", 3, "KAV022");
+        if (row.listable)
+            platform.listings[FakePlatform::kSysfsSg].clear();
+        else
+            platform.unlistable.insert(FakePlatform::kSysfsSg);
+        bool ok = true;
+        EXPECT_EQ(scanOnce("KAV022", false, &ok), "");
+        EXPECT_FALSE(ok);
+        const std::string log = newLog();
+        EXPECT_NE(log.find(row.failedStep), std::string::npos) << log;
+        EXPECT_EQ(log.find(row.notLogged), std::string::npos) << log;
+        EXPECT_TRUE(platform.openFds.empty());
+    }
+}
+
 TEST_F(DiscoveryTest, MountPointPaths) {
     buildHost();
     std::string out = "old";

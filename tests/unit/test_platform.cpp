@@ -90,6 +90,19 @@ TEST(TrenInstall, LoadTrenLibrarySearchOrder) {
     }
 }
 
+// Both TREN names are tried, but only the first is announced in the log.
+TEST(TrenInstall, PresenceCheckLogsTheFirstPathOnly) {
+    BaseLogCapture capture;
+    FakePlatform host;
+    EXPECT_FALSE(host.isTRENInstalled());
+    EXPECT_EQ(host.loadAttempts, (std::vector<std::string>{FakePlatform::kTrenDir + "libzolipm.so",
+                                                            FakePlatform::kTrenDir + "libzolipm32.so"}));
+    const std::string text = capture.text();
+    const std::string::size_type first = text.find("Load library using /opt/norvik/tarn/lib/libzolipm.so\n");
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("Load library using", first + 1), std::string::npos) << text;
+}
+
 // Records which file tests the real implementation makes.
 class ProbingLinuxImpl : public CLinuxImpl {
 public:
