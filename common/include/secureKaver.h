@@ -189,7 +189,8 @@ public:
     bool CompleteCopyFile();
     bool CompleteCopyFileSarn();
     bool CompleteSignedUnzip();
-    // Hash header and four hash parts; true when the last part was accepted.
+    // Hash header and four hash parts; true only when all five were
+    // accepted.  Nothing is sent after the first refusal.
     bool SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint16_t reserveByte);
     bool beginSecureUpdate(uint32_t size);
     bool processSecureUpdate(std::string hash);

@@ -68,9 +68,14 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
     b[7] = static_cast<uint8_t>(bit & 0xFF);
     b[11] = static_cast<uint8_t>(reserveByte & 0xFF);
     b[12] = static_cast<uint8_t>(reserveByte >> 8);
-    IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, UPDATEHASHHDR_REQLEN, UPDATEHASHHDR_RSPLEN);
+    // The controller acts on the drop box only once the header and all four
+    // parts have arrived; after a refusal the rest would only hand it a
+    // partial hash, so nothing more is sent and the copy has failed.
+    if (IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, UPDATEHASHHDR_REQLEN, UPDATEHASHHDR_RSPLEN) != KAVER_SUCCESS) {
+        KAVER_LOG("Secure Kaver Copy hash header refused");
+        return false;
+    }
 
-    uint8_t last = 1;
     for (std::size_t part = 0; part < 4; ++part) {
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
         b[2] = kSecureKaverUpdate;
@@ -85,9 +90,13 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
             carried += ' ';
         }
         KAVER_LOG("Secure Kaver CopyPart " + std::to_string(part + 1) + " Hash: " + carried);
-        last = IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, SECKAVERUP_HASHDATA_REQLEN, SECKAVERUP_HASHDATA_RSPLEN);
+        if (IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, SECKAVERUP_HASHDATA_REQLEN, SECKAVERUP_HASHDATA_RSPLEN) !=
+            KAVER_SUCCESS) {
+            KAVER_LOG("Secure Kaver Copy hash part " + std::to_string(part + 1) + " refused");
+            return false;
+        }
     }
-    return last == 0;
+    return true;
 }
 
 namespace {

@@ -294,14 +294,38 @@ TEST_F(CompleteTest, SecureKaverCopyRequestBytes) {
     EXPECT_TRUE(logHasInOrder(newLog(), {"Secure Kaver CopyPart 1 Hash: 0 1 2 3 4 5 6 7 8 9 ",
                                          "Secure Kaver CopyPart 4 Hash: E F "}));
 
-    // Only the last part decides.
-    tren.requests.clear();
-    tren.then(TrenReply::Code(0xC1));
-    tren.then(TrenReply::Code(0xC1));
-    EXPECT_TRUE(kaver->SecureKaverCopy(kaver->thisSession, hash, 0));
-    tren.thenRepeat(TrenReply::Ok(), 4);
-    tren.then(TrenReply::Code(0xC1));
-    EXPECT_FALSE(kaver->SecureKaverCopy(kaver->thisSession, hash, 0));
+}
+
+// Every one of the five requests must be accepted; the first refusal ends
+// the hand-over, so the controller never holds a partial hash.
+TEST_F(CompleteTest, SecureKaverCopyFailsOnAnyRefusedRequest) {
+    kaverPartInfo[dynPartSlot].i_bitmap = kDropBoxBit;
+    const std::string hash = "0123456789abcdef0123456789abcdef";
+    const struct {
+        const char* name;
+        int refused;  // 0 = the header, 1-4 = a hash part, -1 = none
+        TrenReply reply;
+    } rows[] = {
+        {"all accepted", -1, TrenReply::Ok()},
+        {"header refused", 0, TrenReply::Code(KAVER_FAILURE)},
+        {"part 1 refused", 1, TrenReply::Code(KAVER_FAILURE)},
+        {"part 2 invalid", 2, TrenReply::Code(KAVER_INVALID)},
+        {"part 3 not delivered", 3, TrenReply::NoExchange()},
+        {"part 4 refused", 4, TrenReply::Code(KAVER_FAILURE)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        tren.script.clear();
+        tren.requests.clear();
+        markLog();
+        for (int i = 0; i < 5; ++i) tren.then(i == row.refused ? row.reply : TrenReply::Ok());
+        EXPECT_EQ(kaver->SecureKaverCopy(kaver->thisSession, hash, 0), row.refused < 0);
+        EXPECT_EQ(tren.requests.size(), row.refused < 0 ? 5u : static_cast<std::size_t>(row.refused) + 1);
+        for (std::size_t i = 0; i < tren.requests.size(); ++i) {
+            EXPECT_EQ(subCommand(i), kHash);
+            EXPECT_EQ(tren.requestBytes(i)[5], i == 0 ? 0 : 1) << "header first, then the parts in turn";
+        }
+    }
 }
 
 }  // namespace
