@@ -12,6 +12,7 @@
 #include "Json.h"
 #include "Tool.h"
 #include "secureKaver.h"
+#include "zemt_emulator/State.h"
 
 namespace fs = std::filesystem;
 
@@ -73,10 +74,16 @@ void reportPass(const copyProgress* p, void*) {
 int cmdStage(const Args& args) {
     bool json = false;
     std::string to;
+    uint32_t maxDropBox = 0;  // 0: as large as the controller allows
     std::vector<std::string> sources;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
+        } else if (args[i] == "--max-drop-box") {
+            long mib = 0;
+            if (i + 1 >= args.size() || !zemt_emu::ParseNumber(args[++i], mib) || mib < 2 || mib > 2047)
+                return usageError("stage: --max-drop-box wants a size in MiB, 2 to 2047");
+            maxDropBox = static_cast<uint32_t>(mib) * ONE_MEG;
         } else if (args[i] == "--to") {
             if (i + 1 >= args.size()) return usageError("stage: --to wants LABEL/dir");
             to = args[++i];
@@ -100,6 +107,7 @@ int cmdStage(const Args& args) {
     bool staged = false;
     long long total = 0;
     startLibrary(kaver, failure, code);
+    if (maxDropBox != 0 && maxDropBox < kaver.MAX_DYN_PART_SIZE) kaver.MAX_DYN_PART_SIZE = maxDropBox;
     if (failure.empty() && !kaver.StartCopyFile()) {
         code = kaver.getZEMTError();
         failure = "the copy list could not be opened";

@@ -21,11 +21,45 @@ namespace {
 // whatever the drop box or file size.
 const std::size_t kCopyBuffer = 1048576;
 
+// A split file is joined beside its target, under the target's name with
+// this suffix, and only moved onto the target once its last chunk is in:
+// until then the stored version is untouched, and a run that fails half-way
+// leaves at most this file, which the next run's first chunk overwrites.
+// FAT long names hold it, and no user's file plausibly carries it.
+const char* const kPartialSuffix = ".zemt-partial";
+
+std::string partialName(const std::string& dstName) { return dstName + kPartialSuffix; }
+
 const uint16_t kStateMask = 0x3F;
 const uint16_t kDone = 1;
 const uint16_t kSplitting = 2;
 
 [[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }
+
+void addToDocument(std::ostringstream* xmlStr, const cfgEntry& entry, const std::string& mntPnt, bool chunk) {
+    if (!AddCfgEntry(xmlStr, entry, mntPnt, chunk)) {
+        KAVER_LOG("AddCfgEntry failed");
+        fail(ZEMT_INTERROR);
+    }
+}
+
+// The pass with the last chunk of a split file ends, after that chunk, by
+// replacing the stored version with the joined file: delete the target,
+// then move the temporary file onto it, in the chunks' order slot.
+void placeJoinedFile(std::ostringstream* xmlStr, const cfgEntry& chunk, const std::string& target,
+                     const std::string& mntPnt) {
+    cfgEntry remove;
+    remove.order = chunk.order;
+    remove.mode = filedelete;
+    remove.algorithm = chunk.algorithm;
+    remove.dstName = target;
+    addToDocument(xmlStr, remove, mntPnt, false);
+
+    cfgEntry move = remove;
+    move.mode = filemove;
+    move.srcName = chunk.dstName;
+    addToDocument(xmlStr, move, mntPnt, false);
+}
 
 // Space left in this pass, never below zero.
 int64_t spaceLeft(int64_t available) { return available > 0 ? available : 0; }
@@ -97,16 +131,14 @@ void cutChunk(secureKaver& kaver, const std::string& mntPnt, std::ostringstream*
     chunk.processed = 0;
     chunk.fileSize = static_cast<int32_t>(got);
     chunk.srcName = name;
-    chunk.dstName = entry.dstName;
+    chunk.dstName = partialName(entry.dstName);
     chunk.hash = md5.getHashFromOpenFile(CPlatformLayer::OpenHostFile(path, "rb"));
-    if (!AddCfgEntry(xmlStr, chunk, mntPnt, true)) {
-        KAVER_LOG("AddCfgEntry failed");
-        fail(ZEMT_INTERROR);
-    }
+    addToDocument(xmlStr, chunk, mntPnt, true);
     if (entry.loc < entry.fileSize) {
         entry.processed = static_cast<uint16_t>(((n + 1) << 6) | kSplitting);
         start = i;
     } else {
+        placeJoinedFile(xmlStr, chunk, entry.dstName, mntPnt);
         entry.processed = kDone;
         KAVER_LOG("Last Split File Chunk");
         start = i + 1;
@@ -115,10 +147,7 @@ void cutChunk(secureKaver& kaver, const std::string& mntPnt, std::ostringstream*
 }
 
 void addEntry(std::ostringstream* xmlStr, cfgEntry& entry, const std::string& mntPnt) {
-    if (!AddCfgEntry(xmlStr, entry, mntPnt, false)) {
-        KAVER_LOG("AddCfgEntry failed");
-        fail(ZEMT_INTERROR);
-    }
+    addToDocument(xmlStr, entry, mntPnt, false);
     entry.processed = kDone;
 }
 
@@ -348,10 +377,7 @@ bool secureKaver::populateDynPart(std::ostringstream* xmlStr) {
         }
         KAVER_LOG("doCopy of Package XML file succeeded");
 
-        if (!AddCfgEntry(xmlStr, e, mnt, false)) {
-            KAVER_LOG("AddCfgEntry failed");
-            fail(ZEMT_INTERROR);
-        }
+        addToDocument(xmlStr, e, mnt, false);
         return true;
     } catch (...) {
         KAVER_LOG("populateDynPart failed");

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "zemt_emulator/Disks.h"
 
@@ -177,6 +178,22 @@ long long freeBytes(const std::string& image) {
     return number.empty() || number.size() > 18 ? -1 : std::stoll(number);
 }
 
+// Size of the one file `inner` names, or 0 when there is none.
+long long existingFileBytes(const std::string& image, const std::string& inner) {
+    std::string output;
+    if (inner.empty() || RunTool({"mdir", "-i", image, "::/" + inner}, &output) != 0) return 0;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::string::size_type file = line.find(" 1 file ");
+        if (file == std::string::npos || line.size() < 6 || line.compare(line.size() - 6, 6, " bytes") != 0) continue;
+        std::string number;
+        for (char c : line.substr(file + 8))
+            if (std::isdigit(static_cast<unsigned char>(c))) number += c;
+        return number.empty() || number.size() > 18 ? 0 : std::stoll(number);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int Controller::processDropBox(int bit, const std::string& expectedHash, std::string& note) {
@@ -234,6 +251,9 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             if (e.mode != "ssib") {
                 resolveTarget(e.destination, image, inner);
                 needed[image] += static_cast<long long>(fs::file_size(source));
+                // A copy over an existing file gives that file's room back
+                // first, as mcopy -o does.
+                if (e.mode == "filecopy") needed[image] -= existingFileBytes(image, inner);
             }
         } else if (e.mode != "filedelete" && e.mode != "dirdelete" && e.mode != "dirmake" && !twoNames) {
             note += " unknown-mode";
@@ -280,10 +300,28 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             } else {
                 RunTool({"mdeltree", "-i", image, "::/" + inner});
                 RunTool({"mdel", "-i", image, "::/" + inner});
-                rc = makeParents(image, inner, false) ? RunTool({"mmove", "-i", image, "::/" + fromInner, "::/" + inner}) : 1;
+                rc = makeParents(image, inner, false) ? 0 : 1;
+                if (rc == 0 && e.mode == "filemove") {
+                    // mmove would keep the old entry's case flags and store a
+                    // lower-case 8.3 name such as fw.bin in capitals; the file
+                    // is taken out and written back under its new name as a
+                    // copy names it, with no more room than it already uses.
+                    std::string moved = JoinPath(work.path, "moved");
+                    rc = RunTool({"mcopy", "-o", "-n", "-m", "-i", image, "::/" + fromInner, moved});
+                    if (rc == 0) rc = RunTool({"mdel", "-i", image, "::/" + fromInner});
+                    if (rc == 0 && RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + inner}) != 0) {
+                        RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + fromInner});
+                        rc = 1;
+                    }
+                    fs::remove(moved);
+                } else if (rc == 0) {
+                    rc = RunTool({"mmove", "-i", image, "::/" + fromInner, "::/" + inner});
+                }
             }
         } else if (e.mode == "filedelete") {
+            // Nothing to delete is not a failure: a first copy has no old version.
             rc = RunTool({"mdel", "-i", image, "::/" + inner});
+            if (rc != 0 && RunTool({"mdir", "-b", "-i", image, "::/" + inner}) != 0) rc = 0;
         } else if (e.mode == "dirdelete") {
             rc = inner.empty() ? 1 : RunTool({"mdeltree", "-i", image, "::/" + inner});
         } else if (e.mode == "dirmake") {

@@ -55,15 +55,20 @@ protected:
         EXPECT_EQ(ImageHasDir(kav022, "/made/here"), passes >= 1);
         EXPECT_EQ(ImageFile(kav022, "/pkg/small.txt"), passes >= 1 ? small_ : "<missing>");
         const std::string large = ImageFile(kav022, "/pkg/large.bin");
+        const std::string partial = ImageFile(kav022, "/pkg/large.bin.zemt-partial");
         if (passes == 0) {
             EXPECT_EQ(large, "<missing>");
+            EXPECT_EQ(partial, "<missing>");
         } else if (passes == 1) {
-            // Only the first chunk: a proper, non-empty beginning of the file.
-            EXPECT_GT(large.size(), 0u);
-            EXPECT_LT(large.size(), large_.size());
-            EXPECT_TRUE(large_.compare(0, large.size(), large) == 0) << "the first chunk is not the file's start";
+            // Only the first chunk, under the temporary name beside the
+            // target: a proper, non-empty beginning of the file.
+            EXPECT_EQ(large, "<missing>") << "a half-copied file never takes the target's name";
+            EXPECT_GT(partial.size(), 0u);
+            EXPECT_LT(partial.size(), large_.size());
+            EXPECT_TRUE(large_.compare(0, partial.size(), partial) == 0) << "the first chunk is not the file's start";
         } else {
             EXPECT_TRUE(large == large_) << "joined " << large.size() << " bytes of " << large_.size();
+            EXPECT_EQ(partial, "<missing>") << "moved onto the target";
         }
         std::string last = last_;
         if (lastDamaged) last[0] = static_cast<char>(last[0] ^ 0xFF);

@@ -110,7 +110,12 @@ TEST_F(CompleteTest, MultiPassCopyIsHandedOverPassByPassAndVerified) {
 
     // The last document on the drop box is the one whose hash was sent last.
     const std::string doc = readFile(root + "SECUPD/update.xml");
-    EXPECT_NE(doc.find("<Source>FileChunk3</Source><Destination>KAV022/fw/big.bin</Destination><Mode>fileappend"),
+    EXPECT_NE(doc.find("<Source>FileChunk3</Source><Destination>KAV022/fw/big.bin.zemt-partial</Destination>"
+                       "<Mode>fileappend"),
+              std::string::npos)
+        << doc;
+    EXPECT_NE(doc.find("<SourceKAVER>KAV022/fw/big.bin.zemt-partial</SourceKAVER>\n<Destination>KAV022/fw/big.bin"
+                       "</Destination>\n<Mode>filemove</Mode>"),
               std::string::npos)
         << doc;
     const std::string hash = md5wrapper().getHashFromString(doc);

@@ -144,7 +144,9 @@ TEST_F(PopulateTest, PayloadSizeRule) {
 
 // With a 3 MiB drop box a 5 MiB file travels as chunks of 2, 2 and 1 MiB;
 // the small file before it fills the first pass on its own, the dirmake
-// after it shares the last pass with the last chunk's successor.
+// after it shares the last pass with the last chunk's successor.  The
+// chunks are joined under a temporary name; only the pass with the last
+// chunk replaces the stored file with it.
 TEST_F(PopulateTest, LargeFileIsCutIntoChunksAcrossPasses) {
     const std::string small = source("small.bin", 1500000);
     const std::string big = source("big.bin", 5 * MiB);
@@ -183,11 +185,20 @@ TEST_F(PopulateTest, LargeFileIsCutIntoChunksAcrossPasses) {
             const std::string bytes = readFile(box + pass.chunk);
             EXPECT_EQ(bytes.size(), pass.chunkSize);
             joined += bytes;
-            EXPECT_NE(doc().find("<File order=\"1\"><Hash>" + md5.getHashFromFile(box + pass.chunk) +
-                                 "</Hash><Source>" + pass.chunk + "</Source><Destination>KAV022/fw/big.bin</"
-                                 "Destination><Mode>" + pass.chunkMode + "</Mode>"),
-                      std::string::npos)
-                << doc();
+            const std::string chunkEntry = "\t<File order=\"1\"><Hash>" + md5.getHashFromFile(box + pass.chunk) +
+                                           "</Hash><Source>" + pass.chunk +
+                                           "</Source><Destination>KAV022/fw/big.bin.zemt-partial</Destination><Mode>" +
+                                           pass.chunkMode + "</Mode><Algorithm>MD5</Algorithm>\n</File>\n";
+            const bool last = pass.start == 2;
+            const std::string placing =
+                "\t<File order=\"1\"><Hash></Hash><Destination>KAV022/fw/big.bin</Destination>\n"
+                "<Mode>filedelete</Mode>\n<Algorithm>MD5</Algorithm>\n</File>\n"
+                "\t<File order=\"1\"><Hash></Hash><SourceKAVER>KAV022/fw/big.bin.zemt-partial</SourceKAVER>\n"
+                "<Destination>KAV022/fw/big.bin</Destination>\n<Mode>filemove</Mode>\n<Algorithm>MD5</Algorithm>\n"
+                "</File>\n";
+            const std::string::size_type at = doc().find(chunkEntry);
+            ASSERT_NE(at, std::string::npos) << doc();
+            EXPECT_EQ(doc().substr(at), chunkEntry + (last ? placing : "")) << "the pass ends with the chunk";
             EXPECT_TRUE(std::find(platform.commands.begin(), platform.commands.end(), "sync") !=
                         platform.commands.end());
         }
@@ -197,6 +208,29 @@ TEST_F(PopulateTest, LargeFileIsCutIntoChunksAcrossPasses) {
     EXPECT_EQ(kaver->FileList[1].loc, static_cast<int32_t>(5 * MiB));
     EXPECT_TRUE(logHasInOrder(log(), {"FileChunk0", "Last Split File Chunk", "Split File: Chunk FileChunk3",
                                       "dirmake", "fileappend ignored"}));
+}
+
+// Whatever fits in one pass keeps its entries exactly: no temporary name,
+// no extra delete or move.
+TEST_F(PopulateTest, OnePassEntriesAreUnchanged) {
+    const std::string a = source("a.bin", 1000);
+    ASSERT_TRUE(kaver->AddFile(a, "KAV022/fw/a.bin", filecopy));
+    ASSERT_TRUE(kaver->AddFile("", "KAV022/fw/sub", dirmake));
+    ASSERT_TRUE(kaver->AddFile("KAV022/fw/old.bin", "KAV022/fw/older.bin", filemove));
+    ASSERT_TRUE(kaver->DeleteKaverFile("KAV022/fw/gone.bin"));
+    uint32_t start = 0;
+    ASSERT_TRUE(kaver->populateDynPart(box, &xml, start, 3 * MiB));
+    EXPECT_EQ(start, 4u);
+    EXPECT_EQ(doc(), "\t<File order=\"1\"><Hash>" + md5wrapper().getHashFromFile(a) +
+                         "</Hash><Source>fw/a.bin</Source><Destination>KAV022/fw/a.bin</Destination>"
+                         "<Mode>filecopy</Mode><Algorithm>MD5</Algorithm>\n</File>\n"
+                         "\t<File order=\"2\"><Hash></Hash><Destination>KAV022/fw/sub</Destination>"
+                         "<Mode>dirmake</Mode>\n<Algorithm>MD5</Algorithm>\n</File>\n"
+                         "\t<File order=\"3\"><Hash></Hash><SourceKAVER>KAV022/fw/old.bin</SourceKAVER>\n"
+                         "<Destination>KAV022/fw/older.bin</Destination>\n<Mode>filemove</Mode>\n"
+                         "<Algorithm>MD5</Algorithm>\n</File>\n"
+                         "\t<File order=\"5\"><Hash></Hash><Destination>KAV022/fw/gone.bin</Destination>\n"
+                         "<Mode>filedelete</Mode>\n<Algorithm>MD5</Algorithm>\n</File>\n");
 }
 
 TEST_F(PopulateTest, FileOfExactlyTheRoomIsCopiedWholeAndOneTooBigWaits) {
