@@ -1,6 +1,8 @@
 // Mounting attached partitions under /tmp/ and unmounting them again, plus
 // the two small command helpers the rest of the library uses.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "HostPaths.h"
 #include "PlatformLayer.h"
@@ -37,6 +39,28 @@ std::string unescapeMountField(const std::string& field) {
     return out;
 }
 
+// The mount points /proc/mounts lists, in its order; false when the table
+// cannot be read whole.
+bool readMountPoints(std::vector<std::string>& dirs) {
+    std::string table;
+    if (!CPlatformLayer::ReadFileText("/proc/mounts", table, kMountTableLimit) || table.size() >= kMountTableLimit)
+        return false;
+    std::string::size_type pos = 0;
+    while (pos < table.size()) {
+        std::string::size_type end = table.find('\n', pos);
+        if (end == std::string::npos) end = table.size();
+        const std::string line = table.substr(pos, end - pos);
+        pos = end + 1;
+        // device, mount point, type, options, ...
+        const std::string::size_type first = line.find(' ');
+        if (first == std::string::npos) continue;
+        std::string::size_type second = line.find(' ', first + 1);
+        if (second == std::string::npos) second = line.size();
+        dirs.push_back(unescapeMountField(line.substr(first + 1, second - first - 1)));
+    }
+    return true;
+}
+
 // Removes the mount directory unless a file system is (or may be) still
 // mounted on it: rm -rf would then delete the partition's files.
 void removeMountDir(const std::string& dir, const std::string& cmd) {
@@ -62,23 +86,33 @@ bool isSafeVolumeLabel(const std::string& label) {
 }
 
 MountState mountStateOf(const std::string& dir) {
-    std::string table;
-    if (!CPlatformLayer::ReadFileText("/proc/mounts", table, kMountTableLimit) || table.size() >= kMountTableLimit)
-        return MountStateUnknown;
-    std::string::size_type pos = 0;
-    while (pos < table.size()) {
-        std::string::size_type end = table.find('\n', pos);
-        if (end == std::string::npos) end = table.size();
-        const std::string line = table.substr(pos, end - pos);
-        pos = end + 1;
-        // device, mount point, type, options, ...
-        const std::string::size_type first = line.find(' ');
-        if (first == std::string::npos) continue;
-        std::string::size_type second = line.find(' ', first + 1);
-        if (second == std::string::npos) second = line.size();
-        if (unescapeMountField(line.substr(first + 1, second - first - 1)) == dir) return Mounted;
-    }
+    std::vector<std::string> dirs;
+    if (!readMountPoints(dirs)) return MountStateUnknown;
+    // A file system mounted below dir would lose its files to rm -rf dir too.
+    const std::string below = dir + "/";
+    for (const std::string& mounted : dirs)
+        if (mounted == dir || mounted.compare(0, below.size(), below) == 0) return Mounted;
     return NotMounted;
+}
+
+void unmountLeftOvers(secureKaver& kaver) {
+    std::vector<std::string> dirs;
+    if (!readMountPoints(dirs)) return;
+    const std::string dropBox = text(dynDriveName);
+    for (const std::string& dir : dirs) {
+        if (isSafeVolumeLabel(dropBox) && dir == mountDirOf(dropBox)) {
+            KAVER_LOG("Unmounting " + dir + ", left mounted by an earlier run");
+            kaver.unmountDynPartition();
+            continue;
+        }
+        for (int id = dynPartSlot + 1; id < MaxPartInfoEntry; ++id) {
+            const std::string& label = kaverPartInfo[id].i_volumeLabel;
+            if (!isSafeVolumeLabel(label) || dir != mountDirOf(label)) continue;
+            KAVER_LOG("Unmounting " + dir + ", left mounted by an earlier run");
+            kaver.unmountStatPartition(label);
+            break;
+        }
+    }
 }
 
 }  // namespace hostpaths
@@ -176,7 +210,7 @@ bool unmountPartition(secureKaver& kaver, const std::string& label, bool isStati
     const hostpaths::MountState state = hostpaths::mountStateOf(mountDir);
     if (state != hostpaths::NotMounted) {
         KAVER_LOG(state == hostpaths::Mounted
-                      ? "umount failed: " + mountDir + " is still mounted; its files are left in place"
+                      ? "umount failed: " + mountDir + " is still mounted or holds a mount; its files are left in place"
                       : "umount not confirmed: /proc/mounts unreadable; " + mountDir + " is left in place");
         return false;
     }

@@ -2,6 +2,7 @@
 // bring the repository to a clean state.
 #include <cstdio>
 
+#include "HostPaths.h"
 #include "secureKaver.h"
 
 namespace {
@@ -39,6 +40,11 @@ bool secureKaver::secureKaverInit() {
             KAVER_LOG(std::string("Kaver Session Handle") + handle);
 
             getPartInfo(getPartIndexInfo());
+            // Holding the one session the controller grants, this run is the
+            // only one using the mount directories: a mount on them now was
+            // left by a run that died or failed to unmount, and would make
+            // every mount of that partition fail until it is gone.
+            hostpaths::unmountLeftOvers(*this);
             DetachAll();
             const uint16_t dynBitmap = getDynPartIndexInfo();
             if (dynBitmap != 0) {

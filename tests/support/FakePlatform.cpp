@@ -47,6 +47,8 @@ void* FakePlatform::GetProcAddress(void* handle, const std::string& name) {
 
 int FakePlatform::run(const std::string& cmd) {
     commands.push_back(cmd);
+    auto effect = effects.find(cmd);
+    if (effect != effects.end()) effect->second();
     auto it = exitStatus.find(cmd);
     return it == exitStatus.end() ? defaultExitStatus : it->second;
 }

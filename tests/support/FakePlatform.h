@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,6 +35,7 @@ public:
     void useTren(FakeTren& tren);
 
     std::map<std::string, int> exitStatus;   // per exact command text
+    std::map<std::string, std::function<void()>> effects;  // run when that exact command runs
     int defaultExitStatus = 0;
     std::map<std::string, std::string> outputs;  // ReadCommandOutput per command
     std::set<std::string> failingPipes;      // commands whose pipe cannot open

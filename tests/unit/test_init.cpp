@@ -75,6 +75,63 @@ TEST_F(InitTest, NoDropBoxAndThePlainSessionFallback) {
     EXPECT_EQ(subCommand(tren.requests.size() - 1), kIndexQuery) << "nothing deleted";
 }
 
+// Mounts a killed run or a failed umount left on the library's own mount
+// directories are unmounted before everything is detached, each with the
+// usual sequence; no other mount is touched, and a mount that stays is not
+// removed.
+TEST_F(InitTest, LeftOverMountsOfOwnDirectoriesAreUnmountedFirst) {
+    buildUnopened();
+    platform.files[kMounts] =
+        "proc /proc proc rw 0 0\n"
+        "/dev/seckavupd-KAV022 /tmp/KAV022 vfat ro 0 0\n"
+        "/dev/sdc1 /tmp/KAV0220 vfat rw 0 0\n"
+        "/dev/sdd1 /tmp/kav022 vfat rw 0 0\n"
+        "/dev/sde1 /mnt/KAV022 vfat rw 0 0\n"
+        "/dev/sdf1 /tmp/SECUPD\\040x vfat rw 0 0\n"
+        "/dev/seckavupd-SECUPD /tmp/SECUPD vfat rw 0 0\n"
+        "/dev/sdh1 /tmp/KAV099 vfat ro 0 0\n";
+    std::vector<std::size_t> requestsAtUmount;
+    for (const char* dir : {"/tmp/KAV022", "/tmp/SECUPD", "/tmp/KAV099"}) {
+        const std::string cmd = "umount " + std::string(dir) + " > /dev/null 2>&1";
+        platform.effects[cmd] = [this, dir, &requestsAtUmount] {
+            requestsAtUmount.push_back(tren.requests.size());
+            // KAV099 is busy: its umount leaves it mounted.
+            if (std::string(dir) == "/tmp/KAV099") return;
+            std::string& table = platform.files[kMounts];
+            const std::string::size_type at = table.find(std::string(" ") + dir + " ");
+            table.erase(table.rfind('\n', at) + 1, table.find('\n', at) - table.rfind('\n', at));
+        };
+    }
+    scriptRepository();
+    tren.then(TrenReply::Ok({0x1A, 0x00}));
+    tren.then(indexReply(0x0004, 0x0000));
+    tren.then(infoReply("KAV022"));
+    tren.then(TrenReply::Ok());  // detach all
+    tren.then(indexReply(0x0004, 0x0000));
+
+    ASSERT_TRUE(kaver->secureKaverInit());
+    std::size_t detachAll = 0;
+    while (detachAll < tren.requests.size() && subCommand(detachAll) != kDetach) ++detachAll;
+    ASSERT_EQ(requestsAtUmount.size(), 3u + 2u) << "three left-over mounts, then detach-all's two unmounts";
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_LE(requestsAtUmount[i], detachAll) << "before the detach";
+    EXPECT_EQ(commandsStartingWith("umount "),
+              (std::vector<std::string>{"umount /tmp/KAV022 > /dev/null 2>&1", "umount /tmp/SECUPD > /dev/null 2>&1",
+                                        "umount /tmp/KAV099 > /dev/null 2>&1", "umount /tmp/SECUPD > /dev/null 2>&1",
+                                        "umount /tmp/SECUPD > /dev/null 2>&1"}));
+    // Removed once confirmed unmounted; the busy one stays.
+    EXPECT_TRUE(ran("rm -rf /tmp/KAV022 > /dev/null 2>&1"));
+    EXPECT_TRUE(ran("rm -rf /tmp/SECUPD > /dev/null 2>&1"));
+    EXPECT_FALSE(ran("rm -rf /tmp/KAV099 > /dev/null 2>&1"));
+    for (const std::string& cmd : platform.commands)
+        EXPECT_TRUE(cmd.find("KAV0220") == std::string::npos && cmd.find("kav022") == std::string::npos &&
+                    cmd.find("/mnt/") == std::string::npos &&
+                    cmd.find("SECUPD x") == std::string::npos && cmd.find("SECUPD\\040x") == std::string::npos)
+            << cmd;
+    EXPECT_TRUE(logHasInOrder(newLog(), {"Unmounting /tmp/KAV022, left mounted by an earlier run",
+                                         "Unmounting /tmp/SECUPD, left mounted by an earlier run",
+                                         "Unmounting /tmp/KAV099, left mounted by an earlier run"}));
+}
+
 TEST_F(InitTest, FailurePaths) {
     struct Row {
         const char* name;

@@ -168,6 +168,7 @@ TEST_F(MountTest, StillMountedAfterUmountKeepsTheFiles) {
         {"mounted twice", true, "/dev/sdb /tmp/KAV022 vfat ro 0 0\n/dev/sdb /tmp/KAV022 vfat ro 0 0\n", false},
         {"last line without newline", true, "/dev/sdb /tmp/KAV022 vfat ro 0 0", false},
         {"mount table unreadable", false, "", false},
+        {"something mounted inside it", true, "/dev/sdc /tmp/KAV022/inner vfat rw 0 0\n", false},
         {"other mount points only", true, "/dev/sdb /tmp/KAV0221 vfat ro 0 0\n/dev/sdc /tmp vfat rw 0 0\n", true},
         {"escaped blank is a different directory", true, "/dev/sdb /tmp/KAV022\\040x vfat ro 0 0\n", true},
         {"device field only", true, "/tmp/KAV022 /mnt vfat ro 0 0\n", true},
