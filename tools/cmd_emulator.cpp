@@ -1,5 +1,11 @@
-// zemt emulator init|fault: create emulator state directories and add
-// faults to their scripts.
+// zemt emulator init|fault|clock|reset|exec: create emulator state
+// directories, add faults to their scripts, read and move their clocks,
+// release what a run left behind, and run programs against them.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -7,6 +13,7 @@
 #include <vector>
 
 #include "Tool.h"
+#include "zemt_emulator/HostBoundary.h"
 #include "zemt_emulator/State.h"
 
 namespace zemt_tool {
@@ -45,9 +52,29 @@ const char* const kEmulatorUsage =
     "  disk [label=LABEL] appear=N|never [after=K] [times=N|always]\n"
     "  e.g. 'cmd=0xA2/0 completion=0x01 times=2', 'cmd=0xAD status=3 times=10',\n"
     "       'cmd=0xA2/16 pending=5 final=0', 'sysinfo status=1',\n"
-    "       'host=mount exit=32 times=always', 'disk label=KAV022 appear=3'\n";
+    "       'host=mount exit=32 times=always', 'disk label=KAV022 appear=3'\n"
+    "\n"
+    "usage: zemt emulator clock DIR [--advance SECONDS]\n"
+    "  prints the virtual clock in seconds; --advance moves it on first (an open\n"
+    "  session whose watchdog time passes is gone)\n"
+    "\n"
+    "usage: zemt emulator reset DIR\n"
+    "  releases the session, pending work, drop boxes, attached partitions, mounts\n"
+    "  (not written back) and left-over scratch files; keeps the static partitions'\n"
+    "  contents, the configuration, the fault script and the clock\n"
+    "\n"
+    "usage: zemt emulator exec DIR [--preload PATH] -- PROGRAM [ARGS...]\n"
+    "  runs an unmodified PROGRAM against the emulator: sets LD_PRELOAD to the\n"
+    "  preload library (by absolute path) and ZEMT_EMULATOR_DIR to DIR; refuses to\n"
+    "  start when either is missing\n";
 
 namespace {
+
+// "zemt: emulator COMMAND: WHY" and the failure status.
+int failed(const char* command, const std::string& why) {
+    std::cerr << "zemt: emulator " << command << ": " << why << "\n";
+    return kExitFailed;
+}
 
 // The items of a comma-separated list; false when one is empty.
 bool splitList(const std::string& text, std::vector<std::string>& items) {
@@ -184,30 +211,102 @@ int cmdEmulatorInit(const std::vector<std::string>& args) {
         if (builtIn.empty() || !std::filesystem::exists(builtIn, ec)) o.trenLibrary = trenBesideProgram();
     }
     std::string error;
-    if (!zemt_emu::InitStateDir(o, error)) {
-        std::cerr << "zemt: emulator init: " << error << "\n";
-        return kExitFailed;
-    }
+    if (!zemt_emu::InitStateDir(o, error)) return failed("init", error);
     std::cout << "Emulator state created in " << o.dir << "\n";
     return kExitOk;
+}
+
+bool isStateDir(const std::string& dir) {
+    std::error_code ec;
+    return std::filesystem::exists(zemt_emu::JoinPath(dir, zemt_emu::files::kControllerConf), ec);
+}
+
+std::string notAStateDir(const std::string& dir) {
+    return dir + " is not an emulator state directory (create one with 'zemt emulator init " + dir + "')";
+}
+
+int cmdEmulatorClock(const Args& args) {
+    if (args.empty() || (args.size() != 1 && args.size() != 3) || (args.size() == 3 && args[1] != "--advance"))
+        return usageError("emulator clock wants DIR [--advance SECONDS]");
+    long seconds = 0;
+    if (args.size() == 3 && (!zemt_emu::ParseNumber(args[2], seconds) || seconds < 0))
+        return usageError("--advance wants a number of seconds");
+    if (!isStateDir(args[0])) return failed("clock", notAStateDir(args[0]));
+    std::cout << zemt_emu::AdvanceClock(args[0], static_cast<unsigned long>(seconds)) << "\n";
+    return kExitOk;
+}
+
+int cmdEmulatorReset(const Args& args) {
+    if (args.size() != 1) return usageError("emulator reset wants DIR");
+    std::string error;
+    if (!zemt_emu::ResetStateDir(args[0], error)) return failed("reset", error);
+    std::cout << "Emulator state in " << args[0]
+              << " reset: session, drop boxes, attached partitions and mounts released\n";
+    return kExitOk;
+}
+
+// The preload library: the one this build made, else the one installed
+// beside the tool.
+std::string defaultPreloadLibrary() {
+    std::error_code ec;
+#ifdef ZEMT_PRELOAD_LIBRARY_PATH
+    if (std::filesystem::exists(ZEMT_PRELOAD_LIBRARY_PATH, ec)) return ZEMT_PRELOAD_LIBRARY_PATH;
+#endif
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (exe.parent_path().parent_path() / ZEMT_INSTALL_LIBDIR / "libzemt_emu_preload.so").string();
+}
+
+int cmdEmulatorExec(const Args& args) {
+    std::string dir, preload;
+    std::size_t i = 0;
+    for (; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--preload" && i + 1 < args.size())
+            preload = args[++i];
+        else if (dir.empty() && !args[i].empty() && args[i][0] != '-')
+            dir = args[i];
+        else
+            return usageError("emulator exec: unexpected '" + args[i] + "'");
+    }
+    if (dir.empty() || i + 1 >= args.size()) return usageError("emulator exec wants DIR -- PROGRAM [ARGS...]");
+    if (preload.empty()) preload = defaultPreloadLibrary();
+    std::error_code ec;
+    preload = std::filesystem::absolute(preload, ec).lexically_normal().string();
+    // Without the preload library the program would meet the real host.
+    if (!std::filesystem::is_regular_file(preload, ec))
+        return failed("exec", "the preload library " + preload + " does not exist (use --preload PATH)");
+    if (!isStateDir(dir)) return failed("exec", notAStateDir(dir));
+    std::string why;
+    if (!zemt_emu::CheckEmulatorPlaces(dir, why)) return failed("exec", why);
+
+    const char* earlier = std::getenv("LD_PRELOAD");
+    std::string libraries = earlier != nullptr && *earlier != '\0' ? std::string(earlier) + ":" + preload : preload;
+    setenv("LD_PRELOAD", libraries.c_str(), 1);
+    setenv(zemt_emu::kStateDirEnv, zemt_emu::NormalHostPath(std::filesystem::absolute(dir, ec).string()).c_str(), 1);
+    std::vector<char*> argv;
+    for (std::size_t k = i + 1; k < args.size(); ++k) argv.push_back(const_cast<char*>(args[k].c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    std::cerr << "zemt: emulator exec: cannot run " << argv[0] << ": " << std::strerror(errno) << "\n";
+    return 127;
 }
 
 }  // namespace
 
 int cmdEmulator(const std::vector<std::string>& args) {
-    if (args.empty()) return usageError("emulator wants 'init' or 'fault'");
+    const char* const kWhich = "emulator wants 'init', 'fault', 'clock', 'reset' or 'exec'";
+    if (args.empty()) return usageError(kWhich);
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "init") return cmdEmulatorInit(rest);
+    if (args[0] == "clock") return cmdEmulatorClock(rest);
+    if (args[0] == "reset") return cmdEmulatorReset(rest);
+    if (args[0] == "exec") return cmdEmulatorExec(rest);
     if (args[0] == "fault") {
         if (rest.size() != 2) return usageError("emulator fault wants DIR and one quoted LINE");
         std::string error;
-        if (!zemt_emu::AppendFault(rest[0], rest[1], error)) {
-            std::cerr << "zemt: emulator fault: " << error << "\n";
-            return kExitFailed;
-        }
+        if (!zemt_emu::AppendFault(rest[0], rest[1], error)) return failed("fault", error);
         return kExitOk;
     }
-    return usageError("emulator wants 'init' or 'fault', not '" + args[0] + "'");
+    return usageError(std::string(kWhich) + ", not '" + args[0] + "'");
 }
 
 }  // namespace zemt_tool

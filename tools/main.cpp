@@ -26,6 +26,9 @@ const char* const kUsage =
     "       zemt [--emulator DIR] rm LABEL/path [--json]\n"
     "       zemt emulator init DIR [options]\n"
     "       zemt emulator fault DIR 'LINE'\n"
+    "       zemt emulator clock DIR [--advance SECONDS]\n"
+    "       zemt emulator reset DIR\n"
+    "       zemt emulator exec DIR [--preload PATH] -- PROGRAM [ARGS...]\n"
     "       zemt help [emulator]\n"
     "\n"
     "  --emulator DIR   talk to the emulated controller and host of state directory DIR\n"
@@ -44,6 +47,9 @@ const char* const kUsage =
     "  rm LABEL/path    delete a stored file from a static partition\n"
     "  emulator init    create an emulator state directory (zemt help emulator)\n"
     "  emulator fault   append a line to a state directory's fault script\n"
+    "  emulator clock   show (or move on) a state directory's virtual clock\n"
+    "  emulator reset   release what a run left behind (session, drop boxes, mounts)\n"
+    "  emulator exec    run an unmodified program against the emulator\n"
     "\n"
     "Progress lines of the slow steps go to stderr.\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
@@ -71,7 +77,12 @@ bool useEmulator(const std::string& dir) {
                   << dir << "')\n";
         return false;
     }
-    g_emulatedHost.reset(new CEmulatedHost(dir));
+    try {
+        g_emulatedHost.reset(new CEmulatedHost(dir));
+    } catch (const std::exception& refused) {
+        std::cerr << "zemt: " << refused.what() << "\n";
+        return false;
+    }
     CPlatformLayer::SetPlatform(g_emulatedHost.get());
     return true;
 }

@@ -1,14 +1,90 @@
 #include "PlatformLayer.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
 IPlatformImpl* CPlatformLayer::m_pPlatformImpl = nullptr;
 
 namespace {
+
+// Names the emulator a program is meant to run against.
+const char* const kEmulatorDirVariable = "ZEMT_EMULATOR_DIR";
+
+// Stands in for the host when the environment names an emulator but no
+// emulated host was installed in this process (its preload library was not
+// found, say): a program meant for the emulator must not fall through to
+// the real host, so every host action fails.
+class CRefusingImpl : public IPlatformImpl {
+public:
+    explicit CRefusingImpl(const char* dir) {
+        std::fprintf(stderr,
+                     "libzemt: %s names an emulator (%s), but no emulated host is installed in this "
+                     "process; every host action is refused.  Run the program with "
+                     "'zemt emulator exec %s -- PROGRAM'.\n",
+                     kEmulatorDirVariable, dir, dir);
+    }
+
+    bool isTRENInstalled() override { return false; }
+    int InstallTren() override { return 1; }
+    int UninstallTren() override { return 1; }
+    void* LoadLibrary(const std::string&) override { return nullptr; }
+    void FreeLibrary(void*) override {}
+    void* GetProcAddress(void*, const std::string&) override { return nullptr; }
+    int ExecuteCmd(const std::string&, bool, long&) override { return -1; }
+    int ExecuteCmdNoWait(const std::string&, bool, long&) override { return -1; }
+    void Sleep(unsigned int) override {}
+    std::string getCurrentDirectory() override { return ""; }
+    std::string getCurrentProcessDirectory() override { return ""; }
+    bool setCurrentDirectory(const std::string&) override { return false; }
+    std::vector<std::string> GetFileList(const std::string&) override { return {}; }
+    bool IsFileExits(const std::string&) override { return false; }
+    bool IsFileExistsAbs(const std::string&) override { return false; }
+    void* LoadTrenLibrary(const std::string&) override { return nullptr; }
+    int SetUserId(unsigned int) override { return refused(); }
+    bool ReadCommandOutput(const std::string&, std::string& out, unsigned int) override {
+        out.clear();
+        return false;
+    }
+    bool PathExists(const std::string&) override { return false; }
+    bool IsExecutable(const std::string&) override { return false; }
+    bool ReadFileText(const std::string&, std::string& out, unsigned int) override {
+        out.clear();
+        return false;
+    }
+    int RemoveFile(const std::string&) override { return refused(); }
+    void SyncFileSystems() override {}
+    bool IsDirectory(const std::string&) override { return false; }
+    int OpenDevice(const std::string&, int) override { return refused(); }
+    long ReadDevice(int, void*, unsigned int, unsigned long long) override { return refused(); }
+    int IoctlDevice(int, unsigned long, void*) override { return refused(); }
+    int CloseDevice(int) override { return refused(); }
+    PathKind GetPathKind(const std::string&) override { return PathMissing; }
+    FILE* OpenHostFile(const std::string&, const char*) override {
+        errno = EPERM;
+        return nullptr;
+    }
+
+private:
+    static int refused() {
+        errno = EPERM;
+        return -1;
+    }
+};
+
+IPlatformImpl* makeDefaultPlatform() {
+    const char* emulator = std::getenv(kEmulatorDirVariable);
+    if (emulator != nullptr && *emulator != '\0') return new CRefusingImpl(emulator);
+    return new CLinuxImpl();
+}
+
 // The default implementation is made once and lives until the process ends,
 // so that switching back from an installed implementation never leaks.
 IPlatformImpl* defaultPlatform() {
-    static IPlatformImpl* linuxImpl = new CLinuxImpl();
-    return linuxImpl;
+    static IPlatformImpl* impl = makeDefaultPlatform();
+    return impl;
 }
+
 }  // namespace
 
 IPlatformImpl* CPlatformLayer::GetPlatform() {

@@ -3,13 +3,17 @@
 // (mount, umount, lsmod, blockdev, ...) are added the same way.
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "zemt_emulator/Disks.h"
 #include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/FatImage.h"
 #include "zemt_emulator/State.h"
 
 namespace fs = std::filesystem;
@@ -51,11 +55,19 @@ int cp(CEmulatedCommand& c) {
             status = 1;
             continue;
         }
-        fs::path target = intoDir ? fs::path(destination) / fs::path(source).filename()
-                                  : fs::path(destination);
-        fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+        std::string hostTarget = intoDir ? c.argv.back() + "/" + fs::path(c.argv[i]).filename().string()
+                                         : c.argv.back();
+        int refused = c.host.CheckWrite(hostTarget, CEmulatedHost::kCreateFile,
+                                        static_cast<long long>(fs::file_size(source, ec)));
+        if (refused != 0) {
+            c.err += (refused == ENOSPC ? "cp: error writing '" : "cp: cannot create regular file '") + hostTarget +
+                     "': " + std::strerror(refused) + "\n";
+            status = 1;
+            continue;
+        }
+        fs::copy_file(source, c.host.MapPath(hostTarget), fs::copy_options::overwrite_existing, ec);
         if (ec) {
-            c.err += "cp: cannot create '" + target.string() + "': " + ec.message() + "\n";
+            c.err += "cp: cannot create regular file '" + hostTarget + "': " + ec.message() + "\n";
             status = 1;
         }
     }
@@ -75,7 +87,11 @@ int chmodCommand(CEmulatedCommand& c) {
     mode_t bits = static_cast<mode_t>(std::stoul(mode, nullptr, 8));
     int status = 0;
     for (std::size_t i = 2; i < c.argv.size(); ++i) {
-        if (::chmod(c.host.MapPath(c.argv[i]).c_str(), bits) != 0) {
+        int refused = c.host.CheckWrite(c.argv[i], CEmulatedHost::kModify);
+        if (refused != 0) {
+            c.err += "chmod: changing permissions of '" + c.argv[i] + "': " + std::strerror(refused) + "\n";
+            status = 1;
+        } else if (::chmod(c.host.MapPath(c.argv[i]).c_str(), bits) != 0) {
             c.err += "chmod: cannot access '" + c.argv[i] + "': No such file or directory\n";
             status = 1;
         }
@@ -203,8 +219,14 @@ int trenInstallScript(CEmulatedCommand& c) {
             return 1;
         }
         fs::create_directories(dir, ec);
-        fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+        // A new file renamed into place: another process may have the
+        // library loaded, and rewriting it in place would pull the code
+        // from under it.
+        std::string fresh = target + ".new." + std::to_string(getpid());
+        fs::copy_file(source, fresh, fs::copy_options::overwrite_existing, ec);
+        if (!ec) fs::rename(fresh, target, ec);
         if (ec) {
+            fs::remove(fresh);
             c.err = "tarnvelmoinstall.sh: " + ec.message() + "\n";
             return 1;
         }
@@ -256,10 +278,20 @@ std::vector<std::string> expand(CEmulatedHost& host, const std::string& word) {
     return matches;
 }
 
-bool isMountDir(CEmulatedHost& host, const std::string& hostPath) {
+bool isWritableMountDir(CEmulatedHost& host, const std::string& hostPath) {
     for (const CEmulatedHost::Mount& m : host.Mounts())
-        if (m.dir == normalHost(hostPath)) return true;
+        if (m.dir == normalHost(hostPath)) return m.readWrite;
     return false;
+}
+
+// Makes one folder, as mkdir(2) would; false with the reason in `why`.
+bool makeFolder(CEmulatedHost& host, const std::string& hostPath, std::string& why) {
+    std::error_code ec;
+    int refused = host.CheckWrite(hostPath, CEmulatedHost::kMakeDirectory);
+    if (refused == 0 && fs::exists(fs::symlink_status(host.MapPath(hostPath), ec))) refused = EEXIST;
+    if (refused == 0 && !fs::create_directory(host.MapPath(hostPath), ec)) refused = ec ? ec.value() : EEXIST;
+    why = refused != 0 ? std::strerror(refused) : "";
+    return refused == 0;
 }
 
 int mkdirCommand(CEmulatedCommand& c) {
@@ -273,23 +305,22 @@ int mkdirCommand(CEmulatedCommand& c) {
     }
     int status = 0;
     for (std::size_t i = first; i < c.argv.size(); ++i) {
-        std::string path = c.host.MapPath(c.argv[i]);
         std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            if (!parents) {
-                c.err += "mkdir: cannot create directory '" + c.argv[i] + "': File exists\n";
-                status = 1;
+        std::string why;
+        bool made = true;
+        if (parents) {
+            // Each missing folder from the top down, so that each one meets
+            // the rules of the file system it is made on.
+            std::string path;
+            for (const fs::path& part : fs::path(c.argv[i])) {
+                path = path.empty() || path == "/" ? path + part.string() : path + "/" + part.string();
+                if (!fs::is_directory(c.host.MapPath(path), ec) && !(made = makeFolder(c.host, path, why))) break;
             }
-            continue;
+        } else {
+            made = makeFolder(c.host, c.argv[i], why);
         }
-        if (fs::exists(fs::symlink_status(path, ec))) {
-            c.err += "mkdir: cannot create directory '" + c.argv[i] + "': File exists\n";
-            status = 1;
-            continue;
-        }
-        bool made = parents ? fs::create_directories(path, ec) : fs::create_directory(path, ec);
-        if (!made || ec) {
-            c.err += "mkdir: cannot create directory '" + c.argv[i] + "': " + ec.message() + "\n";
+        if (!made) {
+            c.err += "mkdir: cannot create directory '" + c.argv[i] + "': " + why + "\n";
             status = 1;
         }
     }
@@ -313,6 +344,11 @@ int lnCommand(CEmulatedCommand& c) {
     // Like ln: a LINK that is a directory receives the link inside it.
     if (fs::is_directory(c.host.MapPath(link), ec)) link = normalHost(link) + "/" + hostBaseName(target);
     std::string mappedLink = c.host.MapPath(link);
+    int refused = c.host.CheckWrite(link, CEmulatedHost::kMakeLink);
+    if (refused != 0) {
+        c.err = "ln: failed to create symbolic link '" + link + "': " + std::strerror(refused) + "\n";
+        return 1;
+    }
     if (fs::exists(fs::symlink_status(mappedLink, ec))) {
         if (!force) {
             c.err = "ln: failed to create symbolic link '" + link + "': File exists\n";
@@ -361,6 +397,12 @@ int rmCommand(CEmulatedCommand& c) {
                 }
                 continue;
             }
+            int refused = c.host.CheckWrite(word, CEmulatedHost::kModify);
+            if (refused != 0) {
+                c.err += "rm: cannot remove '" + word + "': " + std::strerror(refused) + "\n";
+                status = 1;
+                continue;
+            }
             if (fs::is_directory(st)) {
                 if (!recursive) {
                     c.err += "rm: cannot remove '" + word + "': Is a directory\n";
@@ -373,9 +415,9 @@ int rmCommand(CEmulatedCommand& c) {
                     if (m.dir == dir || m.dir.compare(0, dir.size() + 1, dir + "/") == 0) holdsMount = true;
                 }
                 if (holdsMount) {
-                    // As on a real host: what the mounted file system holds
-                    // is deleted, the mount point itself is busy.
-                    if (isMountDir(c.host, word)) removeContents(path);
+                    // As on a real host: what a writable mounted file system
+                    // holds is deleted, the mount point itself is busy.
+                    if (isWritableMountDir(c.host, word)) removeContents(path);
                     c.err += "rm: cannot remove '" + word + "': Device or resource busy\n";
                     status = 1;
                     continue;
@@ -443,10 +485,18 @@ int sedCommand(CEmulatedCommand& c) {
     return 0;
 }
 
+// Whether the disk a mount was made from is still attached.
+bool diskPresent(CEmulatedHost& host, const CEmulatedHost::Mount& mount) {
+    DiskTable disks;
+    disks.Load(host.StateDir());
+    Disk* disk = disks.FindByNode(hostBaseName(mount.device));
+    return disk != nullptr && disk->Visible() && disk->image == mount.image;
+}
+
 int syncWriteBack(CEmulatedCommand& c) {
     int status = 0;
     for (const CEmulatedHost::Mount& m : c.host.Mounts()) {
-        if (!m.readWrite) continue;
+        if (!m.readWrite || !diskPresent(c.host, m)) continue;
         std::string error;
         if (!c.host.WriteBack(m, error)) {
             c.err += "sync: error syncing '" + m.dir + "': " + error + "\n";
@@ -513,6 +563,12 @@ int mountCommand(CEmulatedCommand& c) {
     }
     bool readWrite = (',' + options + ',').find(",rw,") != std::string::npos;
     std::string dir = normalHost(operands[1]);
+    if (c.host.MapPath(dir) == dir) {
+        // Mounting a partition over one of the caller's own folders would
+        // fill it and, at umount, empty it.
+        c.err = "mount: " + dir + ": the emulated host mounts only on its own host locations.\n";
+        return 32;
+    }
 
     // Follow the device link inside the sandbox to a disk node.
     DiskTable disks;
@@ -559,11 +615,8 @@ int mountCommand(CEmulatedCommand& c) {
             return 32;
         }
     }
-    std::string output;
-    int status = RunTool({"mcopy", "-s", "-n", "-m", "-i", MtoolsImage(disk->image, disk->offset), "::*",
-                          c.host.MapPath(dir) + "/"},
-                         &output);
-    if (status != 0 && output.find("not found") == std::string::npos) {
+    std::string error;
+    if (!ExtractFatTree(MtoolsImage(disk->image, disk->offset), c.host.MapPath(dir), error)) {
         removeContents(c.host.MapPath(dir));
         c.err = "mount: " + dir + ": can't read superblock on /dev/" + node + ".\n";
         return 32;
@@ -591,11 +644,14 @@ int umountCommand(CEmulatedCommand& c) {
     for (std::size_t i = 0; i < mounts.size(); ++i) {
         const CEmulatedHost::Mount& m = mounts[i];
         if (m.dir != which && m.device != which) continue;
+        // The writes reach the partition when its disk is still there; a
+        // disk that went away (detached, deleted) takes them with it, as a
+        // pulled USB disk does.  Either way the mount goes: every write was
+        // checked against the file system when it was made, and no state
+        // of the image may keep a mount that nothing can remove.
         std::string error;
-        if (m.readWrite && !c.host.WriteBack(m, error)) {
-            c.err = "umount: " + m.dir + ": " + error + "\n";
-            return 32;
-        }
+        if (m.readWrite && diskPresent(c.host, m) && !c.host.WriteBack(m, error))
+            c.err = "umount: " + m.dir + ": " + error + "; the partition keeps its earlier contents\n";
         removeContents(c.host.MapPath(m.dir));
         mounts.erase(mounts.begin() + static_cast<long>(i));
         c.host.SaveMounts(mounts);
@@ -617,7 +673,19 @@ bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
         return false;
     }
     long bytes = static_cast<long>(size) - mount.offset;
-    std::string temp = JoinPath(JoinPath(m_strStateDir, files::kPartitions), "writeback.tmp");
+    std::string scratch = MakeScratchDir(m_strStateDir, "writeback");
+    if (scratch.empty()) {
+        error = "no room for scratch files";
+        return false;
+    }
+    std::string temp = JoinPath(scratch, "image");
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    } cleanup{scratch};
     if (!MakeFatImage(temp, bytes, mount.label, false, error)) return false;
     std::vector<std::string> argv = {"mcopy", "-s", "-i", temp};
     for (fs::directory_iterator it(MapPath(mount.dir), ec), end; !ec && it != end; it.increment(ec))
@@ -626,7 +694,6 @@ bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
         argv.push_back("::/");
         std::string output;
         if (RunTool(argv, &output) != 0) {
-            fs::remove(temp, ec);
             error = output.find("Disk full") != std::string::npos ? "No space left on device"
                                                                    : "write error: " + output;
             return false;
@@ -643,7 +710,6 @@ bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
     bool written = static_cast<bool>(out);
     out.close();
     in.close();
-    fs::remove(temp, ec);
     if (!written) error = "cannot write the partition image";
     return written;
 }

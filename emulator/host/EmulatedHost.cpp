@@ -7,14 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "zemt_emulator/Disks.h"
+#include "zemt_emulator/FatImage.h"
 #include "zemt_emulator/FaultScript.h"
+#include "zemt_emulator/HostBoundary.h"
 #include "zemt_emulator/ShellWords.h"
 #include "zemt_emulator/State.h"
 
@@ -28,12 +32,6 @@ const int kNotFound = 127;
 // Library directories searched for a bare library name inside the sandbox,
 // as the dynamic loader searches the host's.
 const char* const kLibraryDirs[] = {"/lib", "/usr/lib", "/usr/lib64", "/usr/local/lib"};
-
-std::string realCwd() {
-    std::error_code ec;
-    fs::path cwd = fs::current_path(ec);
-    return ec ? std::string() : cwd.string();
-}
 
 bool isWithin(const std::string& path, const std::string& dir) {
     if (dir.empty() || path.compare(0, dir.size(), dir) != 0) return false;
@@ -58,6 +56,26 @@ std::string oneLine(const std::string& text) {
 
 int exitStatusAsSystem(int status) { return (status & 0xFF) << 8; }
 
+// "/a/b" below a mounted directory, each name that is there as it is
+// stored: vfat finds a name in any case of its ASCII letters.
+std::string foldedInside(const std::string& top, const std::string& rest) {
+    std::string found = top, folded;
+    std::error_code ec;
+    for (const fs::path& part : fs::path(rest).relative_path()) {
+        std::string name = part.string();
+        if (!fs::exists(fs::symlink_status(found + "/" + name, ec))) {
+            for (fs::directory_iterator it(found, ec), end; !ec && it != end; it.increment(ec))
+                if (SameFatName(it->path().filename().string(), name)) {
+                    name = it->path().filename().string();
+                    break;
+                }
+        }
+        found += "/" + name;
+        folded += "/" + name;
+    }
+    return folded;
+}
+
 // The host's SCSI rescan loop on ESX 4 is one line the splitter cannot
 // take apart (a for loop over a command substitution).
 const char* const kEsxRescanLoop =
@@ -80,23 +98,25 @@ static_assert(sizeof(ScsiId) == 32, "SG_GET_SCSI_ID record is 32 bytes");
 }  // namespace
 
 CEmulatedHost::CEmulatedHost(const std::string& stateDir) {
+    std::string why;
+    if (!CheckEmulatorPlaces(stateDir, why)) throw std::runtime_error(why);
     std::error_code ec;
-    m_strStateDir = fs::absolute(stateDir, ec).lexically_normal().string();
-    while (m_strStateDir.size() > 1 && m_strStateDir.back() == '/') m_strStateDir.pop_back();
+    m_strStateDir = NormalHostPath(fs::absolute(stateDir, ec).string());
     m_strRootDir = JoinPath(m_strStateDir, files::kRoot);
+    m_strProgramDir = CLinuxImpl::getCurrentProcessDirectory();
     setenv(kStateDirEnv, m_strStateDir.c_str(), 1);
+    RemoveStaleScratch(m_strStateDir);
     registerBuiltins();
 }
 
 CEmulatedHost::~CEmulatedHost() {}
 
 std::string CEmulatedHost::MapPath(const std::string& hostPath) const {
-    if (hostPath.empty() || hostPath[0] != '/') return hostPath;
-    std::string normal = fs::path(hostPath).lexically_normal().string();
-    if (isWithin(normal, m_strStateDir)) return hostPath;
-    std::string cwd = realCwd();
-    // A working directory at "/" or "/tmp" would swallow the host paths.
-    if (cwd != "/" && cwd != "/tmp" && isWithin(normal, cwd)) return hostPath;
+    if (!IsMappedPath(hostPath, m_strProgramDir)) return hostPath;
+    std::string normal = NormalHostPath(hostPath);
+    Mount mount;
+    if (normal.compare(0, 5, "/tmp/") == 0 && MountHolding(normal, mount))
+        return m_strRootDir + mount.dir + foldedInside(m_strRootDir + mount.dir, normal.substr(mount.dir.size()));
     return m_strRootDir + normal;
 }
 
@@ -189,9 +209,18 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
                         continue;
                     }
                     if (r.target != "/dev/null" && !procWrite(r.target, *streams[r.fd])) {
-                        std::ofstream file(MapPath(r.target).c_str(),
-                                           r.append ? std::ios::app : std::ios::trunc);
-                        file << *streams[r.fd];
+                        std::error_code ec;
+                        long long before = r.append ? static_cast<long long>(fs::file_size(MapPath(r.target), ec)) : 0;
+                        int refused = CheckWrite(r.target, kCreateFile,
+                                                 (ec ? 0 : before) + static_cast<long long>(streams[r.fd]->size()));
+                        if (refused != 0) {
+                            stderrText += "sh: " + r.target + ": " + std::strerror(refused) + "\n";
+                            status = 1;
+                        } else {
+                            std::ofstream file(MapPath(r.target).c_str(),
+                                               r.append ? std::ios::app : std::ios::trunc);
+                            file << *streams[r.fd];
+                        }
                     }
                     streams[r.fd]->clear();
                 }
@@ -210,19 +239,23 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
 // ---- platform slots -----------------------------------------------------------------
 
 void* CEmulatedHost::LoadLibrary(const std::string& name) {
-    std::string path;
+    std::string path = name;
     if (name.find('/') != std::string::npos) {
         if (!IsFileExistsAbs(name)) return nullptr;
         path = MapPath(name);
     } else {
+        // The loader's search for the hardware-access library stays in the
+        // sandbox; any other library is the host's.
+        bool mapped = false;
+        std::string found;
         for (const char* dir : kLibraryDirs) {
-            std::string candidate = m_strRootDir + dir + "/" + name;
-            if (access(candidate.c_str(), R_OK) == 0) {
-                path = candidate;
-                break;
-            }
+            std::string candidate = std::string(dir) + "/" + name;
+            if (!IsMappedPath(candidate, m_strProgramDir)) continue;
+            mapped = true;
+            if (found.empty() && access(MapPath(candidate).c_str(), R_OK) == 0) found = MapPath(candidate);
         }
-        if (path.empty()) return nullptr;
+        if (mapped && found.empty()) return nullptr;
+        if (mapped) path = found;
     }
     // The stand-in reads the variable at every call; make sure it names us.
     setenv(kStateDirEnv, m_strStateDir.c_str(), 1);
@@ -296,14 +329,17 @@ bool CEmulatedHost::ReadFileText(const std::string& path, std::string& out, unsi
     return true;
 }
 
-int CEmulatedHost::RemoveFile(const std::string& path) { return unlink(MapPath(path).c_str()); }
+int CEmulatedHost::RemoveFile(const std::string& path) {
+    int refused = CheckWrite(path, kModify);
+    if (refused != 0) {
+        errno = refused;
+        return -1;
+    }
+    return unlink(MapPath(path).c_str());
+}
 
 void CEmulatedHost::SyncFileSystems() {
     // Nothing is cached between the sandbox and the disk that matters here.
-}
-
-FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
-    return CLinuxImpl::OpenHostFile(MapPath(path), mode);
 }
 
 PathKind CEmulatedHost::GetPathKind(const std::string& path) {
@@ -398,43 +434,20 @@ std::string CEmulatedHost::HostPathOf(const std::string& sandboxPath) const {
     return rest.empty() ? "/" : rest;
 }
 
-std::vector<CEmulatedHost::Mount> CEmulatedHost::Mounts() const {
-    std::vector<Mount> mounts;
-    std::string text;
-    ReadWholeFile(JoinPath(m_strStateDir, files::kMounts), text);
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::string::size_type pos = 0, tab;
-        while ((tab = line.find('\t', pos)) != std::string::npos) {
-            fields.push_back(line.substr(pos, tab - pos));
-            pos = tab + 1;
-        }
-        fields.push_back(line.substr(pos));
-        if (fields.size() != 6) continue;
-        Mount m;
-        m.dir = fields[0];
-        m.device = fields[1];
-        m.image = fields[2];
-        m.offset = std::atol(fields[3].c_str());
-        m.label = fields[4];
-        m.readWrite = fields[5] == "rw";
-        mounts.push_back(m);
-    }
-    return mounts;
-}
+std::vector<CEmulatedHost::Mount> CEmulatedHost::Mounts() const { return LoadMounts(m_strStateDir); }
 
-void CEmulatedHost::SaveMounts(const std::vector<Mount>& mounts) {
-    std::string table, proc;
-    for (const Mount& m : mounts) {
-        table += m.dir + "\t" + m.device + "\t" + m.image + "\t" + std::to_string(m.offset) + "\t" +
-                 m.label + "\t" + (m.readWrite ? "rw" : "ro") + "\n";
-        proc += m.device + " " + m.dir + " vfat " + (m.readWrite ? "rw" : "ro") +
-                ",relatime,fmask=0022,dmask=0022,codepage=437,iocharset=utf8,shortname=mixed 0 0\n";
+void CEmulatedHost::SaveMounts(const std::vector<Mount>& mounts) { zemt_emu::SaveMounts(m_strStateDir, mounts); }
+
+bool CEmulatedHost::MountHolding(const std::string& hostPath, Mount& mount) const {
+    std::string normal = NormalHostPath(hostPath);
+    for (const Mount& m : Mounts()) {
+        if (normal.size() > m.dir.size() && normal.compare(0, m.dir.size(), m.dir) == 0 &&
+            normal[m.dir.size()] == '/') {
+            mount = m;
+            return true;
+        }
     }
-    WriteWholeFile(JoinPath(m_strStateDir, files::kMounts), table);
-    WriteWholeFile(JoinPath(m_strRootDir, "proc/mounts"), proc);
+    return false;
 }
 
 bool CEmulatedHost::procWrite(const std::string& hostPath, const std::string& text) {
@@ -469,9 +482,14 @@ extern "C" CEmulatedHost* zemt_emu_install_from_env() {
     if (installed != nullptr) return installed;
     const char* dir = std::getenv(kStateDirEnv);
     if (dir == nullptr || *dir == '\0') return nullptr;
-    // Lives until the process ends: the library may use it from its own
-    // static destructors.
-    installed = new CEmulatedHost(dir);
+    try {
+        // Lives until the process ends: the library may use it from its own
+        // static destructors.
+        installed = new CEmulatedHost(dir);
+    } catch (const std::exception& refused) {
+        std::fprintf(stderr, "zemt emulator: %s\n", refused.what());
+        std::_Exit(1);
+    }
     CPlatformLayer::SetPlatform(installed);
     return installed;
 }

@@ -1,7 +1,9 @@
 // Preloadable emulator: with ZEMT_EMULATOR_DIR set, a program that uses the
-// library unchanged runs against the emulated host and controller.
+// library unchanged runs against the emulated host and controller.  The
+// loader takes a preloaded library by its path only:
 //
-//   ZEMT_EMULATOR_DIR=/path/to/state LD_PRELOAD=libzemt_emu_preload.so ./program
+//   zemt emulator exec /path/to/state -- ./program
+//   ZEMT_EMULATOR_DIR=/path/to/state LD_PRELOAD=/abs/path/libzemt_emu_preload.so ./program
 #include "zemt_emulator/EmulatedHost.h"
 
 namespace {

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -177,22 +179,68 @@ void SyncDiskNodes(const std::string& dir, const DiskTable& constTable) {
     WriteWholeFile((root / "proc/scsi/scsi").string(), listing);
 }
 
+std::vector<MountRecord> LoadMounts(const std::string& dir) {
+    std::vector<MountRecord> mounts;
+    std::string text;
+    ReadWholeFile(JoinPath(dir, files::kMounts), text);
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::string::size_type pos = 0, tab;
+        while ((tab = line.find('\t', pos)) != std::string::npos) {
+            fields.push_back(line.substr(pos, tab - pos));
+            pos = tab + 1;
+        }
+        fields.push_back(line.substr(pos));
+        if (fields.size() != 6) continue;
+        MountRecord m;
+        m.dir = fields[0];
+        m.device = fields[1];
+        m.image = fields[2];
+        m.offset = std::atol(fields[3].c_str());
+        m.label = fields[4];
+        m.readWrite = fields[5] == "rw";
+        mounts.push_back(m);
+    }
+    return mounts;
+}
+
+void SaveMounts(const std::string& dir, const std::vector<MountRecord>& mounts) {
+    std::string table, proc;
+    for (const MountRecord& m : mounts) {
+        table += m.dir + "\t" + m.device + "\t" + m.image + "\t" + std::to_string(m.offset) + "\t" + m.label +
+                 "\t" + (m.readWrite ? "rw" : "ro") + "\n";
+        proc += m.device + " " + m.dir + " vfat " + (m.readWrite ? "rw" : "ro") +
+                ",relatime,fmask=0022,dmask=0022,codepage=437,iocharset=utf8,shortname=mixed 0 0\n";
+    }
+    WriteWholeFile(JoinPath(dir, files::kMounts), table);
+    WriteWholeFile(JoinPath(JoinPath(dir, files::kRoot), "proc/mounts"), proc);
+}
+
 int RunTool(const std::vector<std::string>& argv, std::string* output) {
-    char outTemplate[] = "/tmp/zemt-emu-tool-XXXXXX";
-    int outFd = mkstemp(outTemplate);
+    // The output is collected in memory: a killed run leaves no file behind.
+    int outFd = memfd_create("zemt-emu-tool", MFD_CLOEXEC);
     if (outFd < 0) return -1;
-    unlink(outTemplate);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+    // Settings the emulator relies on: images of any geometry are fine, file
+    // names are UTF-8 whatever the caller's locale, listings have one date
+    // format; and the tool must not load the emulator.
+    static const char* const kPinned[] = {"MTOOLS_SKIP_CHECK=1", "MTOOLS_DATE_STRING=yyyy-mm-dd",
+                                          "MTOOLS_TWENTY_FOUR_HOUR_CLOCK=1", "LC_ALL=C.UTF-8"};
     std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (std::strncmp(*e, "MTOOLS_SKIP_CHECK=", 18) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
-            env.push_back(*e);
-    // Images of any geometry are fine; and the tool must not load the emulator.
-    env.push_back("MTOOLS_SKIP_CHECK=1");
+    for (char** e = environ; e && *e; ++e) {
+        std::string setting = *e;
+        std::string name = setting.substr(0, setting.find('=') + 1);
+        bool pinned = name == "LD_PRELOAD=";
+        for (const char* p : kPinned) pinned = pinned || std::strncmp(p, name.c_str(), name.size()) == 0;
+        if (!pinned) env.push_back(setting);
+    }
+    env.insert(env.end(), std::begin(kPinned), std::end(kPinned));
     std::vector<char*> envp, args;
     for (std::string& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);

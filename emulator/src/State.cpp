@@ -33,6 +33,7 @@ const char* const kHostCommandLog = "host-commands.log";
 const char* const kClock = "clock";
 const char* const kLock = "lock";
 const char* const kRoot = "root";
+const char* const kScratch = "scratch";
 }  // namespace files
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
@@ -143,7 +144,10 @@ std::vector<std::string> KeyValueFile::Keys() const {
 // ---- lock, clock, plain files -----------------------------------------------
 
 StateLock::StateLock(const std::string& dir) : fd_(-1) {
-    fd_ = ::open(JoinPath(dir, files::kLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Not closed on exec: a tool started under the lock (mtools writing a
+    // partition image) holds it too, so that when the process that took it
+    // is killed, the next one waits until the tool has finished writing.
+    fd_ = ::open(JoinPath(dir, files::kLock).c_str(), O_RDWR | O_CREAT, 0644);
     if (fd_ >= 0) {
         while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }
@@ -210,6 +214,85 @@ std::string HexBytes(const unsigned char* bytes, std::size_t count) {
         text += digits[bytes[i] & 0x0F];
     }
     return text;
+}
+
+// ---- processes and scratch files -----------------------------------------------
+
+namespace {
+
+// Field 3 (state) and field 22 (start time) of /proc/PID/stat; the command
+// name before them may hold blanks and parentheses, so counting starts after
+// its last ')'.
+bool readProcessStat(long pid, char& state, unsigned long long& start) {
+    std::string text;
+    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", text)) return false;
+    std::string::size_type close = text.rfind(')');
+    if (close == std::string::npos) return false;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    if (!(fields >> state)) return false;
+    for (int number = 4; number < 22; ++number)
+        if (!(fields >> field)) return false;
+    return static_cast<bool>(fields >> start);
+}
+
+}  // namespace
+
+std::string ProcessIdentity::Text() const { return std::to_string(pid) + ":" + std::to_string(start); }
+
+bool ProcessIdentity::Parse(const std::string& text, ProcessIdentity& identity) {
+    std::string::size_type colon = text.find(':');
+    long pid = 0;
+    if (colon == std::string::npos || !ParseNumber(text.substr(0, colon), pid) || pid <= 0) return false;
+    // The start time counts clock ticks since boot: more than a 32-bit long holds.
+    std::string start = text.substr(colon + 1);
+    if (start.empty() || start.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    identity.start = std::strtoull(start.c_str(), nullptr, 10);
+    identity.pid = pid;
+    return errno == 0;
+}
+
+ProcessIdentity IdentityOf(long pid) {
+    ProcessIdentity process;
+    process.pid = pid;
+    char state = 0;
+    readProcessStat(pid, state, process.start);
+    return process;
+}
+
+ProcessIdentity CurrentProcess() { return IdentityOf(::getpid()); }
+
+bool IsRunning(const ProcessIdentity& process) {
+    char state = 0;
+    unsigned long long start = 0;
+    if (!readProcessStat(process.pid, state, start)) return false;
+    return state != 'Z' && state != 'X' && start == process.start;
+}
+
+std::string MakeScratchDir(const std::string& dir, const std::string& kind) {
+    std::string parent = JoinPath(dir, files::kScratch);
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    std::string pattern = JoinPath(parent, kind + "-" + CurrentProcess().Text() + "-XXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    return mkdtemp(name.data()) != nullptr ? std::string(name.data()) : std::string();
+}
+
+void RemoveStaleScratch(const std::string& dir) {
+    std::error_code ec;
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator it(JoinPath(dir, files::kScratch), ec), end; !ec && it != end; it.increment(ec)) {
+        // KIND-PID:START-XXXXXX
+        std::string name = it->path().filename().string();
+        std::string::size_type first = name.find('-'), last = name.rfind('-');
+        ProcessIdentity owner;
+        if (first == last || !ProcessIdentity::Parse(name.substr(first + 1, last - first - 1), owner) ||
+            !IsRunning(owner))
+            stale.push_back(it->path());
+    }
+    for (const fs::path& path : stale) fs::remove_all(path, ec);
 }
 
 // ---- init -------------------------------------------------------------------
@@ -432,6 +515,7 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         }
         fs::remove_all(dir / files::kPartitions, ec);
         fs::remove_all(dir / files::kRoot, ec);
+        fs::remove_all(dir / files::kScratch, ec);
     }
     fs::create_directories(dir, ec);
     if (ec) {

@@ -69,7 +69,8 @@ Controller::Controller(const std::string& dir) : dir_(dir), now_(0) {
 void Controller::save() { state_.Save(JoinPath(dir_, files::kControllerState)); }
 
 void Controller::log(const std::string& line) {
-    AppendLine(JoinPath(dir_, files::kRequestLog), std::to_string(now_) + " " + line);
+    AppendLine(JoinPath(dir_, files::kRequestLog), std::to_string(now_) + " " + line + releaseNote_);
+    releaseNote_.clear();
 }
 
 const Controller::Route* Controller::findRoute(const Request& request, bool& knownCommand) const {
@@ -91,10 +92,17 @@ const Controller::Route* Controller::findRoute(const Request& request, bool& kno
 
 void Controller::expireSession() {
     long handle = state_.GetInt("session.handle", 0);
-    if (handle != 0 && static_cast<long>(now_) >= state_.GetInt("session.expires", 0)) {
+    if (handle == 0) return;
+    // A session whose process has ended is released at once: virtual time
+    // only passes while someone runs, so its watchdog might never run out.
+    ProcessIdentity owner;
+    bool ownerGone = ProcessIdentity::Parse(state_.Get("session.owner"), owner) && !IsRunning(owner);
+    if (ownerGone || static_cast<long>(now_) >= state_.GetInt("session.expires", 0)) {
         // The watchdog ran out: the session is gone.
         state_.SetInt("session.handle", 0);
+        state_.Erase("session.owner");
         state_.Erase("pending.sub");
+        if (ownerGone) releaseNote_ = " owner-gone";
     }
 }
 
@@ -119,6 +127,7 @@ void Controller::startSession(const Request& request, Reply& reply) {
     state_.SetInt("session.handle", handle & 0xFFFF);
     state_.SetInt("session.timeout", timeout);
     state_.SetInt("session.expires", static_cast<long>(now_) + timeout);
+    state_.Set("session.owner", CurrentProcess().Text());
     reply.withHandle = true;
     putU16(reply.data, static_cast<unsigned>(handle));
     putU16(reply.data, timeout);
@@ -142,6 +151,7 @@ void Controller::BeginSessionExtended(const Request& request, Reply& reply) {
 
 void Controller::EndSession(const Request& request, Reply& reply) {
     state_.SetInt("session.handle", 0);
+    state_.Erase("session.owner");
     state_.Erase("pending.sub");
     putU16(reply.data, request.handle());
 }
@@ -270,6 +280,7 @@ void Controller::ColdReset(const Request&, Reply& reply) {
     // The controller restarts: sessions and pending work are lost and it
     // answers nothing until it is back.
     state_.SetInt("session.handle", 0);
+    state_.Erase("session.owner");
     state_.Erase("pending.sub");
     state_.SetInt("reset.until", static_cast<long>(now_) + conf_.GetInt("reset_recovery", 90));
     reply.noResponse = true;

@@ -147,6 +147,7 @@ private:
     unsigned long now_;
     long processPolls_ = 0;
     std::string processNote_;
+    std::string releaseNote_;  // noted on the next logged line
 };
 
 }  // namespace zemt_emu

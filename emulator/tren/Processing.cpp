@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "zemt_emulator/Disks.h"
+#include "zemt_emulator/FatImage.h"
 
 namespace fs = std::filesystem;
 
@@ -42,13 +43,10 @@ std::string md5Of(const std::string& path) {
     return output.substr(0, output.find(' '));
 }
 
-// A scratch directory that removes itself.
+// A scratch directory under the state directory that removes itself.
 struct Scratch {
     std::string path;
-    Scratch() {
-        char name[] = "/tmp/zemt-emu-process-XXXXXX";
-        if (mkdtemp(name) != nullptr) path = name;
-    }
+    explicit Scratch(const std::string& dir) : path(MakeScratchDir(dir, "process")) {}
     ~Scratch() {
         std::error_code ec;
         if (!path.empty()) fs::remove_all(path, ec);
@@ -101,14 +99,15 @@ bool parseDocument(const std::string& path, std::vector<Entry>& entries) {
     return ok;
 }
 
-// A path inside a partition: "..", empty and absolute components refused.
+// A path inside a partition: "..", absolute paths and names FAT cannot
+// hold refused.
 bool safeInner(const std::string& inner) {
     if (inner.empty()) return true;
     std::string::size_type start = 0;
     while (start <= inner.size()) {
         std::string::size_type slash = inner.find('/', start);
         std::string part = inner.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part == "..") return false;
+        if (part == ".." || !IsFatName(part)) return false;
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
@@ -157,8 +156,8 @@ bool makeParents(const std::string& image, const std::string& inner, bool includ
         std::string dir = slash == std::string::npos ? inner : inner.substr(0, slash);
         if (!dir.empty()) {
             // mmd fails for a directory that is already there; that is fine.
-            if (RunTool({"mmd", "-D", "s", "-i", image, "::/" + dir}) != 0 &&
-                RunTool({"mdir", "-b", "-i", image, "::/" + dir}) != 0)
+            if (RunTool({"mmd", "-D", "s", "-i", image, "::/" + MtoolsNew(dir)}) != 0 &&
+                RunTool({"mdir", "-b", "-i", image, "::/" + MtoolsExisting(dir)}) != 0)
                 return false;
         }
         if (slash == std::string::npos) return true;
@@ -181,7 +180,7 @@ long long freeBytes(const std::string& image) {
 // Size of the one file `inner` names, or 0 when there is none.
 long long existingFileBytes(const std::string& image, const std::string& inner) {
     std::string output;
-    if (inner.empty() || RunTool({"mdir", "-i", image, "::/" + inner}, &output) != 0) return 0;
+    if (inner.empty() || RunTool({"mdir", "-i", image, "::/" + MtoolsExisting(inner)}, &output) != 0) return 0;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         std::string::size_type file = line.find(" 1 file ");
@@ -201,13 +200,11 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
     std::string effect = fault ? fault->effect : "";
     if (fault) note = " fault=" + std::to_string(fault->lineNumber);
     processPolls_ = fault ? fault->polls : 0;
-    Scratch box, work;
+    Scratch box(dir_), work(dir_);
     if (box.path.empty() || work.path.empty()) return kCcFailure;
     std::string boxImage = MtoolsImage(imagePath(true, bit), conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0);
-    std::string output;
-    if (RunTool({"mcopy", "-s", "-n", "-m", "-i", boxImage, "::*", box.path + "/"}, &output) != 0 &&
-        output.find("not found") == std::string::npos)
-        return kCcFailure;
+    std::string error;
+    if (!ExtractFatTree(boxImage, box.path, error)) return kCcFailure;
     std::string document = JoinPath(box.path, kDocumentName);
     if (!fs::exists(document)) {
         note += " no-document";
@@ -275,19 +272,21 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         std::string source = JoinPath(box.path, e.source);
         int rc = 0;
         if (e.mode == "filecopy") {
-            rc = makeParents(image, inner, false) ? RunTool({"mcopy", "-o", "-m", "-i", image, source, "::/" + inner}) : 1;
+            rc = makeParents(image, inner, false)
+                     ? RunTool({"mcopy", "-o", "-m", "-i", image, source, "::/" + MtoolsNew(inner)})
+                     : 1;
             corruptImage = image;
             corruptInner = inner;
         } else if (e.mode == "fileappend") {
             // Joining a chunk: read the target out, append, write it back.
             std::string joined = JoinPath(work.path, "joined");
-            rc = RunTool({"mcopy", "-o", "-n", "-i", image, "::/" + inner, joined});
+            rc = RunTool({"mcopy", "-o", "-n", "-i", image, "::/" + MtoolsExisting(inner), joined});
             if (rc == 0) {
                 std::ofstream out(joined, std::ios::binary | std::ios::app);
                 std::ifstream in(source, std::ios::binary);
                 out << in.rdbuf();
                 out.close();
-                rc = out ? RunTool({"mcopy", "-o", "-m", "-i", image, joined, "::/" + inner}) : 1;
+                rc = out ? RunTool({"mcopy", "-o", "-m", "-i", image, joined, "::/" + MtoolsNew(inner)}) : 1;
             }
             fs::remove(joined);
             corruptImage = image;
@@ -298,8 +297,8 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             if (fromImage != image) {
                 rc = 1;  // moves stay inside one partition
             } else {
-                RunTool({"mdeltree", "-i", image, "::/" + inner});
-                RunTool({"mdel", "-i", image, "::/" + inner});
+                RunTool({"mdeltree", "-i", image, "::/" + MtoolsExisting(inner)});
+                RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(inner)});
                 rc = makeParents(image, inner, false) ? 0 : 1;
                 if (rc == 0 && e.mode == "filemove") {
                     // mmove would keep the old entry's case flags and store a
@@ -307,23 +306,23 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                     // is taken out and written back under its new name as a
                     // copy names it, with no more room than it already uses.
                     std::string moved = JoinPath(work.path, "moved");
-                    rc = RunTool({"mcopy", "-o", "-n", "-m", "-i", image, "::/" + fromInner, moved});
-                    if (rc == 0) rc = RunTool({"mdel", "-i", image, "::/" + fromInner});
-                    if (rc == 0 && RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + inner}) != 0) {
-                        RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + fromInner});
+                    rc = RunTool({"mcopy", "-o", "-n", "-m", "-i", image, "::/" + MtoolsExisting(fromInner), moved});
+                    if (rc == 0) rc = RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(fromInner)});
+                    if (rc == 0 && RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + MtoolsNew(inner)}) != 0) {
+                        RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + MtoolsNew(fromInner)});
                         rc = 1;
                     }
                     fs::remove(moved);
                 } else if (rc == 0) {
-                    rc = RunTool({"mmove", "-i", image, "::/" + fromInner, "::/" + inner});
+                    rc = RunTool({"mmove", "-i", image, "::/" + MtoolsExisting(fromInner), "::/" + MtoolsNew(inner)});
                 }
             }
         } else if (e.mode == "filedelete") {
             // Nothing to delete is not a failure: a first copy has no old version.
-            rc = RunTool({"mdel", "-i", image, "::/" + inner});
-            if (rc != 0 && RunTool({"mdir", "-b", "-i", image, "::/" + inner}) != 0) rc = 0;
+            rc = RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(inner)});
+            if (rc != 0 && RunTool({"mdir", "-b", "-i", image, "::/" + MtoolsExisting(inner)}) != 0) rc = 0;
         } else if (e.mode == "dirdelete") {
-            rc = inner.empty() ? 1 : RunTool({"mdeltree", "-i", image, "::/" + inner});
+            rc = inner.empty() ? 1 : RunTool({"mdeltree", "-i", image, "::/" + MtoolsExisting(inner)});
         } else if (e.mode == "dirmake") {
             rc = makeParents(image, inner, true) ? 0 : 1;
         } else if (e.mode == "ssib") {
@@ -341,7 +340,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             if (rc == 0 && makeParents(image, inner, true)) {
                 std::vector<std::string> argv = {"mcopy", "-s", "-o", "-m", "-i", image};
                 for (const auto& item : fs::directory_iterator(unpacked)) argv.push_back(item.path().string());
-                argv.push_back("::/" + inner);
+                argv.push_back("::/" + MtoolsExisting(inner));
                 if (argv.size() > 7) rc = RunTool(argv);
             }
             fs::remove_all(unpacked);
@@ -354,7 +353,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
     if (effect == "corrupt" && !corruptImage.empty()) {
         // Flip the first byte of the last file written.
         std::string copy = JoinPath(work.path, "corrupt");
-        if (RunTool({"mcopy", "-o", "-n", "-i", corruptImage, "::/" + corruptInner, copy}) == 0) {
+        if (RunTool({"mcopy", "-o", "-n", "-i", corruptImage, "::/" + MtoolsExisting(corruptInner), copy}) == 0) {
             std::fstream file(copy, std::ios::binary | std::ios::in | std::ios::out);
             char c = 0;
             if (file.get(c)) {
@@ -362,7 +361,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                 file.put(static_cast<char>(c ^ 0xFF));
             }
             file.close();
-            RunTool({"mcopy", "-o", "-m", "-i", corruptImage, copy, "::/" + corruptInner});
+            RunTool({"mcopy", "-o", "-m", "-i", corruptImage, copy, "::/" + MtoolsNew(corruptInner)});
         }
         note += " corrupted";
     }

@@ -240,17 +240,16 @@ void EmulatorTest::ExpectNothingMounted(const std::string& label) const {
         EXPECT_NE(it->path().filename().string().rfind("seckavupd-", 0), 0u) << it->path();
 }
 
-ProcessResult EmulatorTest::Run(const std::vector<std::string>& argv,
-                                const std::map<std::string, std::string>& env) const {
-    ProcessResult result;
-    std::string outPath = tempDir_ + "/run.out";
-    std::string errPath = tempDir_ + "/run.err";
+pid_t EmulatorTest::Launch(const std::string& dir, const std::vector<std::string>& argv,
+                           const std::map<std::string, std::string>& env, const std::string& tag) const {
+    std::string outPath = tempDir_ + "/" + tag + ".out";
+    std::string errPath = tempDir_ + "/" + tag + ".err";
     pid_t pid = fork();
     if (pid == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-        if (chdir(workDir_.c_str()) != 0) _exit(126);
+        if (chdir(dir.c_str()) != 0) _exit(126);
         for (const auto& setting : env) {
             if (setting.second.empty())
                 unsetenv(setting.first.c_str());
@@ -263,12 +262,27 @@ ProcessResult EmulatorTest::Run(const std::vector<std::string>& argv,
         execv(args[0], args.data());
         _exit(127);
     }
+    return pid;
+}
+
+ProcessResult EmulatorTest::Finish(pid_t pid, const std::string& tag) const {
+    ProcessResult result;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
+    if (pid > 0 && waitpid(pid, &status, 0) == pid)
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = readFile(tempDir_ + "/" + tag + ".out");
+    result.err = readFile(tempDir_ + "/" + tag + ".err");
     return result;
+}
+
+ProcessResult EmulatorTest::RunIn(const std::string& dir, const std::vector<std::string>& argv,
+                                  const std::map<std::string, std::string>& env) const {
+    return Finish(Launch(dir, argv, env, "run"), "run");
+}
+
+ProcessResult EmulatorTest::Run(const std::vector<std::string>& argv,
+                                const std::map<std::string, std::string>& env) const {
+    return RunIn(workDir_, argv, env);
 }
 
 ProcessResult EmulatorTest::RunZemt(const std::vector<std::string>& args,

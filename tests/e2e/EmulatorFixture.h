@@ -5,6 +5,7 @@
 #define ZEMT_E2E_EMULATORFIXTURE_H
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <functional>
 #include <map>
@@ -88,6 +89,15 @@ protected:
                       const std::map<std::string, std::string>& env = {}) const;
     ProcessResult RunZemt(const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env = {}) const;
+    // The same from another directory.
+    ProcessResult RunIn(const std::string& dir, const std::vector<std::string>& argv,
+                        const std::map<std::string, std::string>& env = {}) const;
+    // Starts a program without waiting for it; its output goes to files
+    // named after TAG.  Finish waits for it: a program ended by a signal
+    // exits with 128 + the signal.
+    pid_t Launch(const std::string& dir, const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env, const std::string& tag) const;
+    ProcessResult Finish(pid_t pid, const std::string& tag) const;
 
     std::string tempDir_;
     std::string workDir_;

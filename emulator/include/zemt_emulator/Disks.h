@@ -62,6 +62,18 @@ private:
 // until a "scsi remove-single-entry" removes it (as older ESX hosts do).
 void SyncDiskNodes(const std::string& dir, const DiskTable& table);
 
+// A mount of the emulated host (DIR/mounts, shown as root/proc/mounts).
+struct MountRecord {
+    std::string dir;     // host path of the mount directory
+    std::string device;  // host path of the device node (/dev/sdb1)
+    std::string image;   // the partition image
+    long offset = 0;
+    std::string label;
+    bool readWrite = false;
+};
+std::vector<MountRecord> LoadMounts(const std::string& dir);
+void SaveMounts(const std::string& dir, const std::vector<MountRecord>& mounts);
+
 // Runs a program (no shell) with MTOOLS_SKIP_CHECK set; returns its exit
 // status, or -1 when it could not be started.  Output is collected.
 int RunTool(const std::vector<std::string>& argv, std::string* output = nullptr);

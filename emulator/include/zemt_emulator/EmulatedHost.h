@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "PlatformLayer.h"
+#include "zemt_emulator/Disks.h"
 
 #define ZEMT_EMU_API __attribute__((visibility("default")))
 
@@ -36,19 +37,35 @@ typedef std::function<int(CEmulatedCommand&)> CEmulatedCommandHandler;
 class ZEMT_EMU_API CEmulatedHost : public CLinuxImpl {
 public:
     // Sets ZEMT_EMULATOR_DIR to stateDir, so that the TREN stand-in the
-    // library loads finds the same controller.
+    // library loads finds the same controller, and removes the scratch
+    // files of runs that were killed.  Throws std::runtime_error when the
+    // working directory or the state directory lies in one of the host
+    // locations the sandbox keeps (zemt_emulator/HostBoundary.h).
     explicit CEmulatedHost(const std::string& stateDir);
     virtual ~CEmulatedHost();
 
     const std::string& StateDir() const { return m_strStateDir; }
     const std::string& RootDir() const { return m_strRootDir; }
 
-    // Where a host path lives: absolute paths under the sandbox root
-    // (normalised, so ".." cannot climb out), except paths inside the
-    // current working directory or the state directory, which are the
-    // caller's own files and stay as they are.  Relative paths stay
-    // relative to the real working directory.
+    // Where a host path lives: a path in one of the mapped host locations
+    // (zemt_emulator/HostBoundary.h) lies under the sandbox root, normalised;
+    // inside a mounted partition an existing name is found in any case of
+    // its ASCII letters, as on vfat.  Every other path, relative or
+    // absolute, is the caller's own file and stays as it is.
     std::string MapPath(const std::string& hostPath) const;
+
+    // What a vfat mount answers to a write at a host path: 0, or the error
+    // number it fails with (EROFS on a read-only mount; EINVAL, ENAMETOOLONG
+    // or EEXIST for a name FAT cannot hold beside the others; EPERM for a
+    // link; ENOSPC when the file system has no room for BYTES more).  Paths
+    // outside the mounts always get 0.
+    enum WriteKind {
+        kCreateFile,     // make or rewrite a file of BYTES bytes
+        kMakeDirectory,  // make a folder
+        kModify,         // remove or change an entry that is there
+        kMakeLink,       // make a symbolic link
+    };
+    int CheckWrite(const std::string& hostPath, WriteKind kind, long long bytes = 0) const;
 
     // Adds or replaces a command.  needsFile: an absolute command path must
     // exist in the sandbox (as /sbin/udevadm must) or the command is not found.
@@ -66,16 +83,12 @@ public:
     unsigned long Now() const;
 
     // Mounts of the sandbox (DIR/mounts, shown as root/proc/mounts).
-    struct Mount {
-        std::string dir;     // host path of the mount directory
-        std::string device;  // host path of the device node (/dev/sdb1)
-        std::string image;   // the partition image
-        long offset = 0;
-        std::string label;
-        bool readWrite = false;
-    };
+    typedef zemt_emu::MountRecord Mount;
     std::vector<Mount> Mounts() const;
     void SaveMounts(const std::vector<Mount>& mounts);
+    // The mount whose directory holds a host path (not the directory
+    // itself), or false.
+    bool MountHolding(const std::string& hostPath, Mount& mount) const;
     // Writes a read-write mount's directory back into its image; false (with
     // a reason) when it does not fit, the image then stays as it was.
     bool WriteBack(const Mount& mount, std::string& error);
@@ -127,12 +140,16 @@ private:
 
     std::string m_strStateDir;
     std::string m_strRootDir;
+    std::string m_strProgramDir;  // where the install script is looked for
     std::map<std::string, Entry> m_commands;
 };
 
 // Installs an emulated host on the state directory named by
 // ZEMT_EMULATOR_DIR, once per process; returns it, or null when the
-// variable is unset.  Used by the preloadable library.
+// variable is unset.  When the host refuses the working or state directory
+// it says why on stderr and ends the process with status 1: the program is
+// never to run against the real host instead.  Used by the preloadable
+// library.
 extern "C" ZEMT_EMU_API CEmulatedHost* zemt_emu_install_from_env();
 
 #endif

@@ -25,6 +25,7 @@ extern const char* const kHostCommandLog;  // one line per host command
 extern const char* const kClock;           // virtual clock, whole seconds
 extern const char* const kLock;            // flock target
 extern const char* const kRoot;            // sandbox host root
+extern const char* const kScratch;         // the emulator's own scratch files
 }  // namespace files
 
 std::string JoinPath(const std::string& dir, const std::string& name);
@@ -83,6 +84,31 @@ bool WriteWholeFile(const std::string& path, const std::string& text);
 // Lower-case hexadecimal bytes separated by blanks ("c0 a2 00").
 std::string HexBytes(const unsigned char* bytes, std::size_t count);
 
+// ---- processes and scratch files --------------------------------------------
+// A running process as the state directory records it: its id and its start
+// time (field 22 of /proc/PID/stat), so that a later process that was given
+// the same id is not taken for it.  Written "PID:START".
+struct ProcessIdentity {
+    long pid = 0;
+    unsigned long long start = 0;
+
+    std::string Text() const;
+    static bool Parse(const std::string& text, ProcessIdentity& identity);
+};
+// The identity of a process that is there (start 0 when it is not).
+ProcessIdentity IdentityOf(long pid);
+ProcessIdentity CurrentProcess();
+// False once the process has ended (a zombie has ended too) or its id went
+// to another process.
+bool IsRunning(const ProcessIdentity& process);
+
+// A new scratch directory DIR/scratch/KIND-PID:START-XXXXXX of this process,
+// or empty.  A run that is killed leaves it behind; RemoveStaleScratch, which
+// every new emulated host and `zemt emulator reset` call, takes it away.
+std::string MakeScratchDir(const std::string& dir, const std::string& kind);
+// Removes the scratch entries whose process has ended.
+void RemoveStaleScratch(const std::string& dir);
+
 // ---- creating a state directory -------------------------------------------
 struct PowerSupply {
     std::string version;  // up to 8 characters
@@ -133,6 +159,13 @@ bool InitStateDir(const InitOptions& options, std::string& error);
 
 // Checks a fault-script line and appends it; false with a reason otherwise.
 bool AppendFault(const std::string& dir, const std::string& line, std::string& error);
+
+// The way out of any state a run left behind: releases the session, pending
+// work, drop boxes, attached partitions and their disks, mounts (without
+// writing them back), device links and left-over scratch files, and keeps
+// the static partitions' contents, the configuration, the fault script and
+// the clock.  False with a reason when dir is no state directory.
+bool ResetStateDir(const std::string& dir, std::string& error);
 
 // Path of the TREN stand-in this build produced (may be empty).
 std::string DefaultTrenLibrary();

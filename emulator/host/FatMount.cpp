@@ -1,0 +1,175 @@
+// What a vfat mount of the emulated host refuses, at the moment of the
+// write, as the kernel's vfat driver does: writes on a read-only mount,
+// names FAT cannot hold, a name beside one that differs only in case (the
+// two would be one file), links, and more than the file system holds.  A
+// mount is a sandbox directory that is written back into the image at
+// umount, so whatever passes here also fits there.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/FatImage.h"
+#include "zemt_emulator/HostBoundary.h"
+
+namespace fs = std::filesystem;
+using namespace zemt_emu;
+
+namespace {
+
+const long kLabelEntries = 1;   // every repository volume has a label entry
+const long kFolderEntries = 2;  // "." and ".."
+
+// The room a folder tree takes on a FAT volume: file clusters, and the
+// directory entries of each folder (a folder takes whole clusters).
+class FatTally {
+public:
+    FatTally(const std::string& top, const FatGeometry& g) : top_(top), g_(g) {
+        entries_[top] = kLabelEntries;
+        walk(top);
+    }
+
+    void AddFile(long long bytes) { fileClusters_ += ClustersFor(bytes, g_.clusterBytes); }
+    void RemoveFile(long long bytes) { fileClusters_ -= ClustersFor(bytes, g_.clusterBytes); }
+    void AddName(const std::string& folder, const std::string& name) { entries_[folder] += FatEntries(name); }
+    void AddFolder(const std::string& folder) { entries_[folder] = kFolderEntries; }
+
+    // Clusters left over, or -1 when the fixed root directory of FAT12/16 is full.
+    long long FreeClusters() const {
+        long long used = fileClusters_;
+        for (const auto& folder : entries_) {
+            bool fixedRoot = folder.first == top_ && g_.rootEntries > 0;
+            if (fixedRoot && folder.second > g_.rootEntries) return -1;
+            if (!fixedRoot) used += ClustersFor(folder.second * 32, g_.clusterBytes);
+        }
+        return g_.clusters - used;
+    }
+
+private:
+    void walk(const std::string& folder) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            AddName(folder, name);
+            if (it->is_directory(ec)) {
+                AddFolder(it->path().string());
+                walk(it->path().string());
+            } else {
+                AddFile(static_cast<long long>(it->file_size(ec)));
+            }
+        }
+    }
+
+    std::string top_;
+    FatGeometry g_;
+    long long fileClusters_ = 0;
+    std::map<std::string, long> entries_;
+};
+
+// A file on a mount that stops taking bytes where the file system is full.
+struct LimitedFile {
+    int fd;
+    long long limit;  // largest size the file may reach
+};
+
+ssize_t limitedRead(void* cookie, char* buffer, size_t size) {
+    return read(static_cast<LimitedFile*>(cookie)->fd, buffer, size);
+}
+
+ssize_t limitedWrite(void* cookie, const char* buffer, size_t size) {
+    LimitedFile* file = static_cast<LimitedFile*>(cookie);
+    off_t at = lseek(file->fd, 0, SEEK_CUR);
+    long long room = file->limit - static_cast<long long>(at);
+    bool fits = static_cast<long long>(size) <= room;
+    ssize_t written = room > 0 ? write(file->fd, buffer, fits ? size : static_cast<size_t>(room)) : 0;
+    // A short count marks the stream failed; errno says why.
+    if (!fits && written >= 0) errno = ENOSPC;
+    return written < 0 ? 0 : written;
+}
+
+int limitedSeek(void* cookie, off64_t* offset, int whence) {
+    off_t at = lseek(static_cast<LimitedFile*>(cookie)->fd, static_cast<off_t>(*offset), whence);
+    if (at < 0) return -1;
+    *offset = at;
+    return 0;
+}
+
+int limitedClose(void* cookie) {
+    LimitedFile* file = static_cast<LimitedFile*>(cookie);
+    int status = close(file->fd);
+    delete file;
+    return status;
+}
+
+bool writesTo(const char* mode) {
+    std::string m = mode ? mode : "";
+    return m.find_first_of("wa+") != std::string::npos;
+}
+
+}  // namespace
+
+int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long long bytes) const {
+    Mount mount;
+    if (!MountHolding(hostPath, mount)) return 0;
+    if (!mount.readWrite) return EROFS;
+    if (kind == kModify) return 0;
+    if (kind == kMakeLink) return EPERM;
+
+    fs::path target = MapPath(hostPath);
+    std::string folder = target.parent_path().string();
+    std::string name = fs::path(NormalHostPath(hostPath)).filename().string();
+    std::error_code ec;
+    fs::file_status status = fs::symlink_status(target, ec);
+    bool rewrite = kind == kCreateFile && fs::is_regular_file(status) && target.filename() == name;
+    if (!rewrite) {
+        if (fs::exists(status)) return EEXIST;  // there already, or there in another case
+        if (!IsFatName(name)) return EINVAL;
+        if (Utf16Length(name) > kFatNameMax) return ENAMETOOLONG;
+    }
+
+    FatGeometry geometry;
+    if (!ReadFatGeometry(mount.image, mount.offset, geometry)) return EIO;
+    FatTally tally(m_strRootDir + mount.dir, geometry);
+    if (rewrite) tally.RemoveFile(static_cast<long long>(fs::file_size(target, ec)));
+    else tally.AddName(folder, name);
+    if (kind == kMakeDirectory) tally.AddFolder(target.string());
+    else tally.AddFile(bytes);
+    return tally.FreeClusters() < 0 ? ENOSPC : 0;
+}
+
+FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
+    if (!writesTo(mode) || path.find('\0') != std::string::npos) return CLinuxImpl::OpenHostFile(MapPath(path), mode);
+    // The file is made (or emptied) first, as fopen would; what it may grow
+    // to is what the mount has left once it is empty.
+    int refused = CheckWrite(path, kCreateFile, 0);
+    if (refused != 0) {
+        errno = refused;
+        return nullptr;
+    }
+    Mount mount;
+    FILE* plain = CLinuxImpl::OpenHostFile(MapPath(path), mode);
+    if (plain == nullptr || !MountHolding(path, mount)) return plain;
+    FatGeometry geometry;
+    ReadFatGeometry(mount.image, mount.offset, geometry);
+    std::error_code ec;
+    long long size = static_cast<long long>(fs::file_size(MapPath(path), ec));
+    FatTally tally(m_strRootDir + mount.dir, geometry);
+    tally.RemoveFile(size);
+    LimitedFile* file = new LimitedFile{dup(fileno(plain)), tally.FreeClusters() * geometry.clusterBytes};
+    std::fclose(plain);
+    if (file->fd < 0 || file->limit < 0) {
+        if (file->fd >= 0) close(file->fd);
+        delete file;
+        errno = ENOSPC;
+        return nullptr;
+    }
+    if (std::string(mode).find('a') != std::string::npos) lseek(file->fd, 0, SEEK_END);
+    cookie_io_functions_t io = {limitedRead, limitedWrite, limitedSeek, limitedClose};
+    FILE* limited = fopencookie(file, mode, io);
+    if (limited == nullptr) limitedClose(file);
+    return limited;
+}
