@@ -177,16 +177,39 @@ void SyncDiskNodes(const std::string& dir, const DiskTable& constTable) {
     WriteWholeFile((root / "proc/scsi/scsi").string(), listing);
 }
 
-int RunTool(const std::vector<std::string>& argv, std::string* output) {
-    char outTemplate[] = "/tmp/zemt-emu-tool-XXXXXX";
-    int outFd = mkstemp(outTemplate);
+namespace {
+
+// An unnamed scratch file.
+int scratchFile() {
+    char name[] = "/tmp/zemt-emu-tool-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd >= 0) unlink(name);
+    return fd;
+}
+
+void readBack(int fd, std::string& text) {
+    text.clear();
+    char buffer[4096];
+    ssize_t n;
+    lseek(fd, 0, SEEK_SET);
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& argv, std::string* output, std::string* errors) {
+    int outFd = scratchFile();
     if (outFd < 0) return -1;
-    unlink(outTemplate);
+    int errFd = errors != nullptr ? scratchFile() : outFd;
+    if (errFd < 0) {
+        close(outFd);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     std::vector<std::string> env;
     for (char** e = environ; e && *e; ++e)
         if (std::strncmp(*e, "MTOOLS_SKIP_CHECK=", 18) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
@@ -209,15 +232,19 @@ int RunTool(const std::vector<std::string>& argv, std::string* output) {
         }
         status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     }
-    if (output != nullptr) {
-        output->clear();
-        char buffer[4096];
-        ssize_t n;
-        lseek(outFd, 0, SEEK_SET);
-        while ((n = read(outFd, buffer, sizeof buffer)) > 0) output->append(buffer, static_cast<std::size_t>(n));
+    if (output != nullptr) readBack(outFd, *output);
+    if (errors != nullptr) {
+        readBack(errFd, *errors);
+        close(errFd);
     }
     close(outFd);
     return status;
+}
+
+std::string Md5OfFile(const std::string& path) {
+    std::string output;
+    if (RunTool({"md5sum", "--", path}, &output) != 0) return "-1";
+    return output.substr(0, output.find(' '));
 }
 
 std::string MtoolsImage(const std::string& image, long offset) {
