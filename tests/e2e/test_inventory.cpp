@@ -205,6 +205,17 @@ TEST_F(InventoryTest, DependencyCheckOfTheExamplePackages) {
     }
 }
 
+TEST_F(InventoryTest, MissingDescriptorFailsTheCopyAndRemovesTheDropBox) {
+    Init();
+    std::unique_ptr<secureKaver> kaver = Start();
+    std::stringstream answer;
+    EXPECT_FALSE(kaver->doDepCheck(answer, rql_query_dependency));
+    EXPECT_EQ(int(kaver->getZEMTError()), ZEMT_INTERROR);
+    EXPECT_EQ(answer.str(), "");
+    ExpectDropBoxGone();
+    ExpectNothingMounted("SECUPD");
+}
+
 TEST_F(InventoryTest, DependencyVersionsCompareAsDottedNumbers) {
     const struct {
         const char* a;
