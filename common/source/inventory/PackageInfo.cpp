@@ -19,10 +19,10 @@ std::string compatibility(const xmlNode* verCompat) {
     std::string out = "<verCompat ";
     for (const char* name : {"type", "componentType", "componentID"}) {
         std::optional<std::string> value = getAttr(verCompat, name);
-        if (value) out += std::string(name) + "=\"" + escaped(*value) + "\" ";
+        if (value) out += std::string(name) + "=\"" + xmlinput::escaped(*value) + "\" ";
     }
     std::optional<std::string> minimum = getAttr(verCompat, "min_version");
-    if (minimum) out += "min_version=\"" + escaped(*minimum) + "\"";
+    if (minimum) out += "min_version=\"" + xmlinput::escaped(*minimum) + "\"";
     return out + "></verCompat>";
 }
 
@@ -43,21 +43,6 @@ std::string fragment(const xmlNode* compatibilities, const std::string& sysId) {
 }
 
 }  // namespace
-
-std::string escaped(const std::string& value) {
-    if (value.find_first_of("&<>\"") == std::string::npos) return value;
-    std::string out;
-    for (char c : value) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string read(const std::string& descriptor, const std::string& sysId, std::string& disp,
                  std::string& compType, std::string& ver) {

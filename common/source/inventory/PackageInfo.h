@@ -18,11 +18,6 @@ std::string read(const std::string& descriptor, const std::string& sysId, std::s
 // getSysID on the output of the getSystemId program.
 std::string systemId(const std::string& output);
 
-// `value` as XML text or attribute value: unchanged unless it holds one of
-// & < > ", which become references so no value can change the document's
-// structure.
-std::string escaped(const std::string& value);
-
 }  // namespace packageinfo
 
 #endif

@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "inventory/PackageInfo.h"
 #include "inventory/XmlInput.h"
 
 namespace records {
@@ -15,7 +14,7 @@ std::string document(const std::string& body) {
 
 std::string generatedDevice(const std::string& componentId, const std::string& display, const std::string& type,
                             const std::string& version, const std::string& fragment) {
-    using packageinfo::escaped;
+    using xmlinput::escaped;
     return "<Device AgentID=\"3\" componentID=\"" + escaped(componentId) + "\" display=\"" + escaped(display) +
            "\" ><Application componentType=\"" + escaped(type) + "\" version=\"" + escaped(version) +
            "\" display=\"" + escaped(display) + "\" />" + fragment + "</Device>";

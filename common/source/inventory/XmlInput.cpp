@@ -98,6 +98,21 @@ std::string text(const xmlNode* element) {
     return out;
 }
 
+std::string escaped(const std::string& value) {
+    if (value.find_first_of("&<>\"") == std::string::npos) return value;
+    std::string out;
+    for (char c : value) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace xmlinput
 
 std::optional<std::string> getAttr(const xmlNode* node, const char* name) {

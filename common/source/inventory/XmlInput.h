@@ -39,6 +39,11 @@ bool isElement(const xmlNode* node, const char* name);
 // The text directly inside an element: its text and CDATA children joined.
 std::string text(const xmlNode* element);
 
+// `value` as XML text or attribute value: unchanged unless it holds one of
+// & < > ", which become references so no value can change the structure of
+// a document it is pasted into.
+std::string escaped(const std::string& value);
+
 }  // namespace xmlinput
 
 // The value of attribute `name` of element `node`, or none.
