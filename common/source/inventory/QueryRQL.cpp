@@ -25,28 +25,8 @@ bool secureKaver::QueryRQL(std::stringstream& buffer, xmlMode_t queryType) {
         std::ostringstream queryFile;
         CreateRQLConfigFile(&queryFile, RqlRequest);
 
-        if (!box.create(ONE_MEG, "QueryRQL failed", "PartitionSize obtained is < ONE MEG")) return false;
-        const std::string document = queryFile.str();
-        const std::string hash = md5.getHashFromString(document);
-        KAVER_LOG(hash);
-
-        KAVER_LOG("Initiating the update.");
-        box.attach("AttachPartition succeeded");
-        KAVER_LOG("Finding where the dynamic partition was attached.");
-        const std::string mount = box.mountPoint();
-        KAVER_LOG("Dynamic Partition Mount Point: " + mount);
-        if (!box.labelKnown()) {
-            KAVER_LOG("Dynamic Partition volumeLabel is empty");
-            KAVER_LOG("update.xml path could not be constructed");
-            rql::fail(ZEMT_FINDMOUNTERR);
-        }
-        const std::string updatePath = mount + updFileName;
-        KAVER_LOG("update.xml path: " + updatePath);
-        KAVER_LOG("Update.xml Hash: ");
-        KAVER_LOG(hash);
-        KAVER_LOG("Update.xml Content: ");
-        KAVER_LOG(document);
-        box.write(updatePath, document);
+        std::string mount, hash;
+        if (!box.placeRequest(queryFile.str(), md5, "QueryRQL failed", "Update.xml", mount, hash)) return false;
         CPlatformLayer::Run("sync");
         KAVER_LOG("update.xml written");
         syncAll(mount);

@@ -5,6 +5,7 @@
 #include "DocumentFile.h"
 #include "PlatformLayer.h"
 #include "inventory/AnswerFile.h"
+#include "md5wrapper.h"
 #include "secureKaver.h"
 
 std::vector<cfgEntry> RqlRequest;
@@ -57,6 +58,31 @@ std::string Exchange::mountPoint() {
 }
 
 bool Exchange::labelKnown() const { return !kaverPartInfo[dynPartSlot].i_volumeLabel.empty(); }
+
+bool Exchange::placeRequest(const std::string& document, md5wrapper& md5, const char* failedText,
+                            const char* documentName, std::string& mount, std::string& hash) {
+    if (!create(ONE_MEG, failedText, "PartitionSize obtained is < ONE MEG")) return false;
+    hash = md5.getHashFromString(document);
+    KAVER_LOG(hash);
+    KAVER_LOG("Initiating the update.");
+    attach("AttachPartition succeeded");
+    KAVER_LOG("Finding where the dynamic partition was attached.");
+    mount = mountPoint();
+    KAVER_LOG("Dynamic Partition Mount Point: " + mount);
+    if (!labelKnown()) {
+        KAVER_LOG("Dynamic Partition volumeLabel is empty");
+        KAVER_LOG("update.xml path could not be constructed");
+        fail(ZEMT_FINDMOUNTERR);
+    }
+    const std::string path = mount + updFileName;
+    KAVER_LOG("update.xml path: " + path);
+    KAVER_LOG(std::string(documentName) + " Hash: ");
+    KAVER_LOG(hash);
+    KAVER_LOG(std::string(documentName) + " Content: ");
+    KAVER_LOG(document);
+    write(path, document);
+    return true;
+}
 
 void Exchange::write(const std::string& path, const std::string& text) {
     if (!documentfile::write(path, text)) {

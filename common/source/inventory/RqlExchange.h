@@ -14,6 +14,7 @@
 
 #include "cfgEntry.h"
 
+class md5wrapper;
 class secureKaver;
 
 // The copy list the request document is written from; cleared by every
@@ -42,6 +43,13 @@ public:
     std::string mountPoint();
     // The catalogue knows the drop box's volume label.
     bool labelKnown() const;
+    // The start of the exchanges that await an answer: a 1 MiB drop box
+    // (false as create() when none is made), attached, and the request
+    // `document` written into it.  `documentName` begins the lines that log
+    // its hash and content ("Update.xml" or "update.xml").  `mount` receives
+    // the mount point, `hash` the document's MD5.
+    bool placeRequest(const std::string& document, md5wrapper& md5, const char* failedText,
+                      const char* documentName, std::string& mount, std::string& hash);
     // Writes a file into the drop box; ZEMT_FINDMOUNTERR when it cannot be
     // written whole (the controller would only refuse a cut document).
     void write(const std::string& path, const std::string& text);
