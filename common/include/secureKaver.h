@@ -203,7 +203,9 @@ public:
     // open.  On failure errorInfo.lastErr holds the reason.
     //
     // Appends the controller's answer for rql_query_current_records,
-    // rql_query_history_records or rql_query_event_records to `buffer`.
+    // rql_query_history_records or rql_query_event_records to `buffer` (up
+    // to a NUL in it).  An answer larger than 4 MiB is not read: that fails
+    // with ZEMT_NOFILEFOUND, as a missing one does.
     bool QueryRQL(std::stringstream& buffer, xmlMode_t queryType);
     // Adds records (rql_update_records) or replaces the whole inventory
     // (rql_update_entire_inventory) with the records document of
