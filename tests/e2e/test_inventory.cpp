@@ -195,7 +195,9 @@ TEST_F(InventoryTest, DependencyCheckOfTheExamplePackages) {
         std::stringstream answer;
         EXPECT_EQ(kaver->doDepCheck(answer, rql_query_dependency), c.passes);
         EXPECT_EQ(kaver->getZEMTError(), 0);
-        if (c.passes) EXPECT_EQ(answer.str(), "");
+        if (c.passes) {
+            EXPECT_EQ(answer.str(), "");
+        }
         EXPECT_EQ(answer.str().find("<?xml"), std::string::npos) << "the declaration is not passed back";
         for (const std::string& reason : c.reasons) EXPECT_NE(answer.str().find(reason), std::string::npos) << answer.str();
         const std::string events = StateFile("events.xml");
@@ -320,7 +322,9 @@ protected:
         for (const StepFailure& row : rows) {
             SCOPED_TRACE(row.name);
             Fresh();
-            if (package) ASSERT_NO_FATAL_FAILURE(UsePackage(package));
+            if (package) {
+                ASSERT_NO_FATAL_FAILURE(UsePackage(package));
+            }
             std::unique_ptr<secureKaver> kaver = Start();
             Fault(row.fault);
             std::stringstream buffer;
@@ -328,10 +332,11 @@ protected:
             EXPECT_EQ(done, row.code == 0);
             EXPECT_EQ(int(kaver->getZEMTError()), row.code);
             ExpectBox(row.box);
-            if (std::string(row.answer) == "*")
+            if (std::string(row.answer) == "*") {
                 EXPECT_NE(buffer.str().find("<SVMInventory>"), std::string::npos) << buffer.str();
-            else
+            } else {
                 EXPECT_EQ(buffer.str(), row.answer);
+            }
             ExpectNothingMounted("SECUPD");
         }
     }

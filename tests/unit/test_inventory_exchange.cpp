@@ -239,7 +239,9 @@ TEST_F(ExchangeTest, DependencyCheckSendsTheDescriptorAndJudgesTheAnswer) {
         EXPECT_EQ(out.str(), row.buffer);
         EXPECT_EQ(kaver->getZEMTError(), row.code);
         EXPECT_EQ(exchangeRequests(), kWithAnswer) << "the exchange itself went through";
-        if (!row.passes) EXPECT_TRUE(logHasInOrder(newLog(), {"doDepCheck succeeded", "Dependency Check failed"}));
+        if (!row.passes) {
+            EXPECT_TRUE(logHasInOrder(newLog(), {"doDepCheck succeeded", "Dependency Check failed"}));
+        }
     }
 }
 
@@ -340,10 +342,11 @@ TEST_F(ExchangeTest, EveryControllerFailureHasItsCodeAndCleanUp) {
         EXPECT_FALSE(run(row.kind, buffer));
         EXPECT_EQ(kaver->getZEMTError(), row.code);
         EXPECT_EQ(after(row.sub, row.occurrence), row.afterwards);
-        if (logged && row.code != ZEMT_DYNPARTERR)
+        if (logged && row.code != ZEMT_DYNPARTERR) {
             EXPECT_TRUE(logHasInOrder(newLog(), {row.kind == Update ? "UpdateRQL Failed."
                                                  : row.kind == Query ? "QueryRQL failed"
                                                                       : "doDepCheck failed"}));
+        }
     }
 }
 
