@@ -15,14 +15,22 @@ sh "$root/scripts/setup.sh"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DZEMT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZEMT_BUILD_BENCH=OFF
-cmake --build "$dir" -j"$jobs" --target zemt_fuzz_fat_label
+targets="fat_label rql_devices rql_answer package_info"
+for target in $targets; do
+    cmake --build "$dir" -j"$jobs" --target "zemt_fuzz_$target"
+done
 
 mkdir -p "$dir/artifacts"
-for target in fat_label; do
+for target in $targets; do
     scratch="$dir/corpus/$target"
     mkdir -p "$scratch"
+    # Inputs up to 128 KiB for the FAT probe (its start buffer alone is
+    # 68 KiB); XML documents show their structure well below 16 KiB.
+    case $target in
+        fat_label) max_len=131072 ;;
+        *) max_len=16384 ;;
+    esac
     echo "fuzz: $target for $seconds s"
-    # Inputs up to 128 KiB: the probe's start buffer alone is 68 KiB.
-    "$dir/tests/fuzz/zemt_fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -max_len=131072 \
+    "$dir/tests/fuzz/zemt_fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -max_len="$max_len" \
         -artifact_prefix="$dir/artifacts/$target-" "$scratch" "$root/tests/fuzz/corpus/$target"
 done

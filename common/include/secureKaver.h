@@ -199,6 +199,47 @@ public:
     // Reads every copied file back from the target partition.
     bool VerifyCopyFiles();
 
+    // ---- inventory log and dependency check -----------------------------------
+    // Exchanges with the controller through a drop box; a session must be
+    // open.  On failure errorInfo.lastErr holds the reason.
+    //
+    // Appends the controller's answer for rql_query_current_records,
+    // rql_query_history_records or rql_query_event_records to `buffer` (up
+    // to a NUL in it).  An answer larger than 4 MiB is not read: that fails
+    // with ZEMT_NOFILEFOUND, as a missing one does.
+    bool QueryRQL(std::stringstream& buffer, xmlMode_t queryType);
+    // Adds records (rql_update_records) or replaces the whole inventory
+    // (rql_update_entire_inventory) with the records document of
+    // getRQLXml(cid, xmlDevices).
+    bool UpdateRQL(std::string cid, xmlMode_t updateType, std::string xmlDevices);
+    // The records document.  With an empty `strXmlDevices`, one device
+    // `strComponentID` described by ./package.xml and the system's id (see
+    // getSysID); otherwise the Device elements of the caller's list, each
+    // given AgentID="3" where it has none.  The list is walked from its
+    // root: text is passed over, and any node that is not a Device is
+    // entered and never left again, so Device elements after a nested
+    // group (or after a comment) are not seen.  A flat run of Device
+    // elements under one root element always works.  A list that is not
+    // well-formed, carries a document type declaration, is larger than
+    // 4 MiB or nests deeper than 64 elements gives an empty <Records>.
+    std::string getRQLXml(const std::string& strComponentID, const std::string& strXmlDevices);
+    // The last four characters of the "System ID" line that
+    // ./getSystemId prints (after another line); empty when there is none.
+    static std::string getSysID();
+    // Display name, component type and version of ./package.xml, and the
+    // versionCompatibilities fragment of its entries for `sysId` (empty
+    // without such an element).  Never fails: an unreadable descriptor
+    // gives empty values.
+    static std::string getPkgInfo(std::string sysId, std::string& disp, std::string& compType,
+                                  std::string& ver);
+    // Has the controller check ./package.xml against its inventory (queryType
+    // must be rql_query_dependency).  True when the check passed or the
+    // controller cannot check; false when it failed (`buffer` receives the
+    // answer without its XML declaration) or the exchange failed (`buffer`
+    // untouched, reason in errorInfo.lastErr).  Answers larger than 4 MiB
+    // are not read (ZEMT_NOFILEFOUND).
+    bool doDepCheck(std::stringstream& buffer, xmlMode_t queryType);
+
     // ---- fields, in declaration order ----------------------------------------
     sessionEc_t sessionEc;
     sessionHandle thisSession;

@@ -19,6 +19,8 @@ std::string recordPath(const std::string& mountPoint) {
     return path;
 }
 
+}  // namespace
+
 bool write(const std::string& path, const std::string& text) {
     FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
     if (out == nullptr) return false;
@@ -27,8 +29,6 @@ bool write(const std::string& path, const std::string& text) {
     if (std::fclose(out) != 0) ok = false;
     return ok;
 }
-
-}  // namespace
 
 bool place(secureKaver& kaver, md5wrapper& md5, std::ostringstream& stream, const std::string& mountPoint,
            std::string& hash) {

@@ -19,6 +19,10 @@ namespace documentfile {
 bool place(secureKaver& kaver, md5wrapper& md5, std::ostringstream& stream, const std::string& mountPoint,
            std::string& hash);
 
+// Writes `text` to `path` (through the platform layer, truncating); false
+// on any short write, flush or close.
+bool write(const std::string& path, const std::string& text);
+
 }  // namespace documentfile
 
 #endif

@@ -661,6 +661,23 @@ int umountCommand(CEmulatedCommand& c) {
     return 32;
 }
 
+// A program of the update package in the caller's working directory (the
+// library runs its getSystemId): the caller's own file, so it runs for
+// real, without the emulator preloaded.  A name the sandbox would map is
+// no such file.
+int packageProgram(CEmulatedCommand& c) {
+    const std::string& program = c.argv[0];
+    if (program.find('/') == std::string::npos || c.host.MapPath(program) != program ||
+        access(program.c_str(), X_OK) != 0) {
+        c.err = program + ": No such file or directory\n";
+        return 127;
+    }
+    std::string errors;
+    const int status = RunTool(c.argv, &c.out, &errors);
+    c.err += errors;
+    return status < 0 ? 126 : status;
+}
+
 }  // namespace
 
 bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
@@ -734,4 +751,5 @@ void CEmulatedHost::registerBuiltins() {
     RegisterCommand("lsmod", lsmod);
     RegisterCommand("mount", mountCommand);
     RegisterCommand("umount", umountCommand);
+    RegisterCommand("getSystemId", packageProgram);
 }

@@ -218,15 +218,34 @@ void SaveMounts(const std::string& dir, const std::vector<MountRecord>& mounts) 
     WriteWholeFile(JoinPath(JoinPath(dir, files::kRoot), "proc/mounts"), proc);
 }
 
-int RunTool(const std::vector<std::string>& argv, std::string* output) {
-    // The output is collected in memory: a killed run leaves no file behind.
-    int outFd = memfd_create("zemt-emu-tool", MFD_CLOEXEC);
+namespace {
+
+// A scratch file in memory: a killed run leaves nothing behind.
+int scratchFile() { return memfd_create("zemt-emu-tool", MFD_CLOEXEC); }
+
+void readBack(int fd, std::string& text) {
+    text.clear();
+    char buffer[4096];
+    ssize_t n;
+    lseek(fd, 0, SEEK_SET);
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& argv, std::string* output, std::string* errors) {
+    int outFd = scratchFile();
     if (outFd < 0) return -1;
+    int errFd = errors != nullptr ? scratchFile() : outFd;
+    if (errFd < 0) {
+        close(outFd);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     // Settings the emulator relies on: images of any geometry are fine, file
     // names are UTF-8 whatever the caller's locale, listings have one date
     // format; and the tool must not load the emulator.
@@ -257,15 +276,19 @@ int RunTool(const std::vector<std::string>& argv, std::string* output) {
         }
         status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     }
-    if (output != nullptr) {
-        output->clear();
-        char buffer[4096];
-        ssize_t n;
-        lseek(outFd, 0, SEEK_SET);
-        while ((n = read(outFd, buffer, sizeof buffer)) > 0) output->append(buffer, static_cast<std::size_t>(n));
+    if (output != nullptr) readBack(outFd, *output);
+    if (errors != nullptr) {
+        readBack(errFd, *errors);
+        close(errFd);
     }
     close(outFd);
     return status;
+}
+
+std::string Md5OfFile(const std::string& path) {
+    std::string output;
+    if (RunTool({"md5sum", "--", path}, &output) != 0) return "-1";
+    return output.substr(0, output.find(' '));
 }
 
 std::string MtoolsImage(const std::string& image, long offset) {

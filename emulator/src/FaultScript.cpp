@@ -148,11 +148,13 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
                 }
                 fault.polls = number;
             } else if (value == "corrupt" || value == "full" || value == "refuse" || value == "unparsable" ||
-                       value == "polls") {
+                       value == "polls" || value == "no-answer" || value == "empty-answer" ||
+                       value == "malformed-answer" || value == "oversized-answer") {
                 fault.effect = value;
                 hasAction = true;
             } else {
-                error = "effect is corrupt, full, refuse, unparsable or polls";
+                error = "effect is corrupt, full, refuse, unparsable, polls, no-answer, empty-answer, "
+                        "malformed-answer or oversized-answer";
                 return false;
             }
         } else if (fault.target == Fault::kProcess) {

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "zemt_emulator/FaultScript.h"
+#include "zemt_emulator/Inventory.h"
 
 namespace fs = std::filesystem;
 
@@ -516,6 +517,7 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         fs::remove_all(dir / files::kPartitions, ec);
         fs::remove_all(dir / files::kRoot, ec);
         fs::remove_all(dir / files::kScratch, ec);
+        fs::remove_all(dir / files::kInventory, ec);
     }
     fs::create_directories(dir, ec);
     if (ec) {
@@ -574,6 +576,10 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
     if (!writeFile(dir / files::kRequestLog, "", kPlain, error)) return false;
     if (!writeFile(dir / files::kHostCommandLog, "", kPlain, error)) return false;
     WriteClock(dir.string(), 0);
+    // The firmware version as the controller shows it: the minor number in two digits.
+    char firmware[32];
+    std::snprintf(firmware, sizeof firmware, "%ld.%02ld", o.firmwareMajor, o.firmwareMinor);
+    if (!SeedInventory(dir.string(), SeededDevices(firmware, supplies), error)) return false;
 
     // The sandbox host root.
     fs::path root = dir / files::kRoot;

@@ -120,6 +120,14 @@ private:
     int processDropBox(int bit, const std::string& expectedHash, std::string& note);
     bool resolveTarget(const std::string& path, std::string& image, std::string& inner) const;
     const Fault* fireProcessFault();
+    // Inventory-log entries of an update document (tren/InventoryProcessing.cpp):
+    // the check before anything is carried out, and carrying one out (0 or
+    // an exit status, as the other modes' tools).
+    bool checkInventoryEntry(const std::string& mode, const std::string& source, const std::string& hash,
+                             const std::string& boxDir, std::string& note);
+    int carryOutInventoryEntry(const std::string& mode, const std::string& source, const std::string& boxDir,
+                               int bit, const std::string& effect, std::string& note);
+    int writeAnswer(std::string answer, int bit, const std::string& effect, std::string& note);
     void finishPending(uint8_t sub, int result, Reply& reply, uint16_t handle);
 
     // Partitions: the static ones come from controller.conf, drop boxes

@@ -19,6 +19,7 @@
 
 #include "zemt_emulator/Disks.h"
 #include "zemt_emulator/FatImage.h"
+#include "zemt_emulator/Inventory.h"
 
 namespace fs = std::filesystem;
 
@@ -35,12 +36,6 @@ std::string lower(std::string text) {
 void putU16(std::vector<uint8_t>& data, unsigned value) {
     data.push_back(static_cast<uint8_t>(value & 0xFF));
     data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-}
-
-std::string md5Of(const std::string& path) {
-    std::string output;
-    if (RunTool({"md5sum", "--", path}, &output) != 0) return "-1";
-    return output.substr(0, output.find(' '));
 }
 
 // A scratch directory under the state directory that removes itself.
@@ -210,7 +205,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         note += " no-document";
         return kCcFailure;
     }
-    if (effect == "refuse" || md5Of(document) != lower(expectedHash)) {
+    if (effect == "refuse" || Md5OfFile(document) != lower(expectedHash)) {
         note += " hash-refused";
         return kCcFailure;
     }
@@ -224,6 +219,10 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
     // document leaves every partition as it was.
     std::map<std::string, long long> needed;
     for (const Entry& e : entries) {
+        if (IsInventoryMode(e.mode)) {
+            if (!checkInventoryEntry(e.mode, e.source, e.hash, box.path, note)) return kCcFailure;
+            continue;
+        }
         std::string image, inner;
         bool twoNames = e.mode == "filemove" || e.mode == "dirmove";
         bool hasSource = e.mode == "filecopy" || e.mode == "fileappend" || e.mode == "signedunzip" || e.mode == "ssib";
@@ -241,7 +240,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                 return kCcFailure;
             }
             std::string source = JoinPath(box.path, e.source);
-            if (e.mode != "signedunzip" && md5Of(source) != lower(e.hash)) {
+            if (e.mode != "signedunzip" && Md5OfFile(source) != lower(e.hash)) {
                 note += " source-hash:" + e.source;
                 return kCcFailure;
             }
@@ -344,6 +343,8 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                 if (argv.size() > 7) rc = RunTool(argv);
             }
             fs::remove_all(unpacked);
+        } else if (IsInventoryMode(e.mode)) {
+            rc = carryOutInventoryEntry(e.mode, e.source, box.path, bit, effect, note);
         }
         if (rc != 0) {
             note += " failed-" + e.mode;

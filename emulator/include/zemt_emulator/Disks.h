@@ -74,9 +74,12 @@ struct MountRecord {
 std::vector<MountRecord> LoadMounts(const std::string& dir);
 void SaveMounts(const std::string& dir, const std::vector<MountRecord>& mounts);
 
-// Runs a program (no shell) with MTOOLS_SKIP_CHECK set; returns its exit
-// status, or -1 when it could not be started.  Output is collected.
-int RunTool(const std::vector<std::string>& argv, std::string* output = nullptr);
+// Runs a program (no shell, without LD_PRELOAD, in a fixed locale) with MTOOLS_SKIP_CHECK set;
+// returns its exit status, or -1 when it could not be started.  Output is
+// collected, standard error with it unless `errors` takes it apart.
+int RunTool(const std::vector<std::string>& argv, std::string* output = nullptr, std::string* errors = nullptr);
+// The MD5 of a file as lower-case hex (md5sum), or "-1" when it cannot be read.
+std::string Md5OfFile(const std::string& path);
 
 // Makes a FAT image of `bytes` file-system bytes labelled `label`; with a
 // partition table the file system starts at kPartitionOffset behind an MBR.

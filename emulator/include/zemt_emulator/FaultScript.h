@@ -4,7 +4,8 @@
 //   sysinfo (status=N | buffer=null) [after=K] [times=N|always]
 //   host=NAME [match=TEXT] exit=N [after=K] [times=N|always]
 //   disk [label=LABEL] appear=N|never [after=K] [times=N|always]
-//   process effect=corrupt|full|refuse|unparsable|polls [polls=N] [after=K] [times=N|always]
+//   process effect=corrupt|full|refuse|unparsable|polls|no-answer|empty-answer|malformed-answer|oversized-answer
+//           [polls=N] [after=K] [times=N|always]
 //
 // NETFN is request byte 0 (default 0xC0, the OEM NetFn), CMD byte 1 and SUB
 // byte 2.  Actions on a command: completion=CC, status=S (transport status),
@@ -46,7 +47,9 @@ struct Fault {
     std::string label;
     long appear = 0;
     // Processing of a drop box (the fourth hash part or the secure-update
-    // process step): what goes wrong, and polls that report pending first.
+    // process step): what goes wrong (the *-answer effects spoil the answer
+    // document of an inventory query or dependency check), and polls that
+    // report pending first.
     std::string effect;
     long polls = 0;
 
