@@ -15,14 +15,15 @@ sh "$root/scripts/setup.sh"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DZEMT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZEMT_BUILD_BENCH=OFF
-cmake --build "$dir" -j"$jobs" --target zemt_fuzz_fat_label
+cmake --build "$dir" -j"$jobs" --target zemt_fuzz_fat_label zemt_fuzz_package_descriptor
 
 mkdir -p "$dir/artifacts"
-for target in fat_label; do
+# Inputs up to 128 KiB: the FAT probe's start buffer alone is 68 KiB, and
+# descriptors are a few kilobytes.
+for target in fat_label package_descriptor; do
     scratch="$dir/corpus/$target"
     mkdir -p "$scratch"
     echo "fuzz: $target for $seconds s"
-    # Inputs up to 128 KiB: the probe's start buffer alone is 68 KiB.
     "$dir/tests/fuzz/zemt_fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -max_len=131072 \
         -artifact_prefix="$dir/artifacts/$target-" "$scratch" "$root/tests/fuzz/corpus/$target"
 done
