@@ -198,6 +198,15 @@ public:
     // Reads every copied file back from the target partition.
     bool VerifyCopyFiles();
 
+    // ---- stage and update (generation three) --------------------------------
+    // Whether the controller stages packages from a drop box's /payload.
+    bool checkGUIDEnable();
+    // Starts staging (or staging and applying) the drop box's payload and
+    // polls for the outcome: 0 applied, reboot required; 1 applied, no
+    // reboot required; -1 refused, failed or given up.
+    int sendIPMICommandToStageAndUpdate(bool bStageAndUpdate);
+    int pollForStatus();
+
     // ---- fields, in declaration order ----------------------------------------
     sessionEc_t sessionEc;
     sessionHandle thisSession;
