@@ -4,12 +4,14 @@
 #ifndef ZEMT_TEST_UPDATE_TEST_H
 #define ZEMT_TEST_UPDATE_TEST_H
 
+#include <filesystem>
 #include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "HostTest.h"
+#include "UpdRollbackWrapper.h"
 
 // One copy-list entry as the controller will see it.
 struct Entry {
@@ -24,18 +26,58 @@ inline std::ostream& operator<<(std::ostream& out, const Entry& e) {
 
 class UpdateTest : public HostTest {
 protected:
-    static constexpr const char* kMount = "/tmp/KAV022/";
     static constexpr uint8_t kAttach = 5;
     static constexpr uint8_t kDetach = 6;
 
+    // Partitions are mounted below a real folder of the working directory,
+    // where the update document and verified copies are real files.
     void SetUp() override {
         HostTest::SetUp();
         buildHost(REDHAT, true);
+        root = cwd->file("host") + "/";
+        std::filesystem::create_directories(root + "SECUPD");
+        std::filesystem::create_directories(root + "KAV022");
+        savedPartDir = RHatPartDir;
+        RHatPartDir = root.c_str();
         kaverPartInfo[22].i_volumeLabel = "KAV022";
         kaverPartInfo[22].i_bitmap = 0x0004;
         kaverPartInfo[22].i_present = true;
         addUsbDisk("sdb", "sg1", 3, "KAV022");
+        addUsbDisk("sdc", "sg2", 4, "SECUPD", true);
     }
+    void TearDown() override {
+        RHatPartDir = savedPartDir;
+        HostTest::TearDown();
+    }
+
+    // Where KAV022 is mounted.
+    std::string mount() const { return root + "KAV022/"; }
+
+    // Replaces the object by an update wrapper, built and initialised
+    // against the fake controller (session handle kHandle, KAV022 listed,
+    // no drop box left over); forgets what that sent and ran.
+    UpdRollbackWrapper& buildWrapper() {
+        kaver.reset();
+        platform.addFile("/etc/redhat-release", "Red Hat Enterprise Linux Server release 5.5\n");
+        tren.script.clear();
+        tren.onSubCommand.clear();
+        tren.then(TrenReply::Ok({0x00}));                  // repository kind, at construction
+        tren.then(TrenReply::Ok({0x00}));                  // repository kind
+        tren.then(TrenReply::Ok({0x00}));                  // access state
+        tren.then(TrenReply::Ok({lo(kHandle), hi(kHandle)}));  // session
+        tren.then(indexReply(0x0004, 0x0000));
+        tren.then(infoReply("KAV022"));
+        tren.then(TrenReply::Ok());                        // detach all
+        tren.then(indexReply(0x0004, 0x0000));             // no drop box
+        UpdRollbackWrapper* wrapper = new UpdRollbackWrapper();
+        kaver.reset(wrapper);
+        tren.requests.clear();
+        tren.subCommandCount.clear();
+        platform.commands.clear();
+        markLog();
+        return *wrapper;
+    }
+    UpdRollbackWrapper& wrapper() { return static_cast<UpdRollbackWrapper&>(*kaver); }
 
     // The package's descriptor in the working directory, read there
     // directly and through the platform.
@@ -49,15 +91,15 @@ protected:
 
     // A folder of the mounted partition ("" is its root) holding `names`.
     void folder(const std::string& path, std::vector<std::string> names) {
-        const std::string dir = std::string(kMount) + path + "/";
+        const std::string dir = mount() + path + "/";
         platform.addDirectory(dir);
         for (std::string& name : names) name = dir + name;
         platform.listings[dir] = names;
     }
     // Forgets every scripted folder and file of the partition.
     void clearPartition() {
-        const std::string mount = kMount;
-        auto inside = [&mount](const std::string& path) { return path.compare(0, mount.size(), mount) == 0; };
+        const std::string dir = mount();
+        auto inside = [&dir](const std::string& path) { return path.compare(0, dir.size(), dir) == 0; };
         for (auto it = platform.listings.begin(); it != platform.listings.end();)
             it = inside(it->first) ? platform.listings.erase(it) : std::next(it);
         for (auto it = platform.pathKinds.begin(); it != platform.pathKinds.end();)
@@ -67,7 +109,7 @@ protected:
     }
     // The descriptor kept in <id>/current.
     void installed(const std::string& id, const std::string& version) {
-        platform.addFile(std::string(kMount) + id + "/current/package.xml",
+        platform.addFile(mount() + id + "/current/package.xml",
                          "<SoftwareComponent vendorVersion=\"" + version + "\"/>");
     }
 
@@ -76,6 +118,9 @@ protected:
         for (const cfgEntry& e : kaver->FileList) out.push_back(Entry{e.mode, e.srcName, e.dstName});
         return out;
     }
+    std::string root;
+    const char* savedPartDir = nullptr;
+
     std::size_t count(uint8_t sub) const {
         std::size_t n = 0;
         for (uint8_t s : subCommands()) n += s == sub;

@@ -203,7 +203,7 @@ TEST_F(VersionedFoldersTest, FailuresDetachAndSayWhy) {
              folder("", {"159"});
              folder("159", {"current"});
              folder("159/current", {"package.xml"});
-             platform.addFile(std::string(kMount) + "159/current/package.xml", "<Package/>");
+             platform.addFile(mount() + "159/current/package.xml", "<Package/>");
          },
          true, ZEMT_PACKAGEXMLERROR, "CompareVendorVersion Failed", true},
         {"package descriptor unreadable through the host",
