@@ -4,7 +4,6 @@
 #ifndef ZEMT_TEST_UPDATE_TEST_H
 #define ZEMT_TEST_UPDATE_TEST_H
 
-#include <filesystem>
 #include <iterator>
 #include <ostream>
 #include <string>
@@ -29,25 +28,12 @@ protected:
     static constexpr uint8_t kAttach = 5;
     static constexpr uint8_t kDetach = 6;
 
-    // Partitions are mounted below a real folder of the working directory,
-    // where the update document and verified copies are real files.
     void SetUp() override {
         HostTest::SetUp();
         buildHost(REDHAT, true);
-        root = cwd->file("host") + "/";
+        useRealMountRoot();
         std::filesystem::create_directories(root + "SECUPD");
-        std::filesystem::create_directories(root + "KAV022");
-        savedPartDir = RHatPartDir;
-        RHatPartDir = root.c_str();
-        kaverPartInfo[22].i_volumeLabel = "KAV022";
-        kaverPartInfo[22].i_bitmap = 0x0004;
-        kaverPartInfo[22].i_present = true;
-        addUsbDisk("sdb", "sg1", 3, "KAV022");
         addUsbDisk("sdc", "sg2", 4, "SECUPD", true);
-    }
-    void TearDown() override {
-        RHatPartDir = savedPartDir;
-        HostTest::TearDown();
     }
 
     // Where KAV022 is mounted.
@@ -118,9 +104,6 @@ protected:
         for (const cfgEntry& e : kaver->FileList) out.push_back(Entry{e.mode, e.srcName, e.dstName});
         return out;
     }
-    std::string root;
-    const char* savedPartDir = nullptr;
-
     std::size_t count(uint8_t sub) const {
         std::size_t n = 0;
         for (uint8_t s : subCommands()) n += s == sub;

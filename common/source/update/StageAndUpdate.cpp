@@ -72,10 +72,28 @@ void prepare(uint16_t handle, uint8_t operation) {
     throw static_cast<unsigned char>(ZEMT_NOKAVERSESS);
 }
 
+// Runs one of the operations: a failure code it raises is stored, any other
+// exception counts as an internal error; either logs `failedMessage` and
+// gives `failure`.
+template <typename Result, typename Operation>
+Result guarded(secureKaver& kaver, const char* failedMessage, Result failure, Operation operation) {
+    try {
+        return operation();
+    } catch (unsigned char code) {
+        kaver.storeErrorInfo(code);
+        KAVER_LOG(failedMessage);
+    } catch (...) {
+        KAVER_LOG(failedMessage);
+        KAVER_LOG("ZEMT internal error");
+        kaver.storeErrorInfo(ZEMT_INTERROR);
+    }
+    return failure;
+}
+
 }  // namespace
 
 bool secureKaver::checkGUIDEnable() {
-    try {
+    return guarded(*this, "checkGUIDEnable Command is failed", false, [&]() {
         KAVER_LOG("Entering checkGUIDEnable");
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
         if (!IsSessionActive()) failNoSession("No Active Session to check GUID Compatibility");
@@ -91,19 +109,11 @@ bool secureKaver::checkGUIDEnable() {
         }
         KAVER_LOG("checkGUIDEnable IPMI Command is false and also GUID check is false");
         return false;
-    } catch (unsigned char code) {
-        storeErrorInfo(code);
-        KAVER_LOG("checkGUIDEnable Command is failed");
-    } catch (...) {
-        KAVER_LOG("checkGUIDEnable Command is failed");
-        KAVER_LOG("ZEMT internal error");
-        storeErrorInfo(ZEMT_INTERROR);
-    }
-    return false;
+    });
 }
 
 int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
-    try {
+    return guarded(*this, "Stage or Update Command is failed", -1, [&]() {
         KAVER_LOG("Entering sendIPMICommandToStageAndUpdate() Function");
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
         if (!IsSessionActive()) failNoSession("No Active Session to perform Stage/Update");
@@ -135,19 +145,11 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
             CPlatformLayer::Sleep(kWaitSeconds);
         }
         return -1;
-    } catch (unsigned char code) {
-        storeErrorInfo(code);
-        KAVER_LOG("Stage or Update Command is failed");
-    } catch (...) {
-        KAVER_LOG("Stage or Update Command is failed");
-        KAVER_LOG("ZEMT internal error");
-        storeErrorInfo(ZEMT_INTERROR);
-    }
-    return -1;
+    });
 }
 
 int secureKaver::pollForStatus() {
-    try {
+    return guarded(*this, "Polling Command is failed", -1, [&]() {
         KAVER_LOG("Entering pollForStatus() Function");
         int polls = 0;
         while (polls < kMaxPolls) {
@@ -165,13 +167,5 @@ int secureKaver::pollForStatus() {
         }
         KAVER_LOG("Leaving pollForStatus() Function");
         return -1;
-    } catch (unsigned char code) {
-        storeErrorInfo(code);
-        KAVER_LOG("Polling Command is failed");
-    } catch (...) {
-        KAVER_LOG("Polling Command is failed");
-        KAVER_LOG("ZEMT internal error");
-        storeErrorInfo(ZEMT_INTERROR);
-    }
-    return -1;
+    });
 }

@@ -131,17 +131,25 @@ bool writeLine(const std::string& path, const std::string& text) {
     return true;
 }
 
+// Where a task file goes (the working directory when no folder is given)
+// and the component it describes; 0 or the code of what is missing.
+int folderAndComponent(UpdRollbackWrapper& wrapper, std::string& destDir, std::string& id) {
+    if (destDir.empty()) destDir = wrapper.getCurrentDir();
+    if (destDir.empty()) return UPD_NOCURRENTDIRECTORY;
+    if (!wrapper.get_comp_id(id)) {
+        KAVER_LOG(noCompID);
+        return ZEMT_PACKAGEXMLERROR;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int UpdRollbackWrapper::createComponentIdFile(std::string compName, std::string wrapperName, std::string destDir) {
     const Subsystem& subsystem = subsystemOf(compName);
-    if (destDir.empty()) destDir = getCurrentDir();
-    if (destDir.empty()) return UPD_NOCURRENTDIRECTORY;
     std::string id;
-    if (!get_comp_id(id)) {
-        KAVER_LOG(noCompID);
-        return ZEMT_PACKAGEXMLERROR;
-    }
+    const int ready = folderAndComponent(*this, destDir, id);
+    if (ready != 0) return ready;
     const std::string compIDFile = destDir + fileSeparator + id + ".xml";
     if (!writeLine(compIDFile, componentFileText(subsystem, compName, wrapperName, id))) {
         KAVER_LOG(noOpen + compIDFile + writing);
@@ -157,13 +165,9 @@ int UpdRollbackWrapper::createComponentIdFile(std::string compName, std::string 
 
 int UpdRollbackWrapper::createSSIBUpdateFile(std::string wrapperName, std::string destDir, std::string strSubSystem) {
     const Subsystem& subsystem = subsystemOf(strSubSystem);
-    if (destDir.empty()) destDir = getCurrentDir();
-    if (destDir.empty()) return UPD_NOCURRENTDIRECTORY;
     std::string id;
-    if (!get_comp_id(id)) {
-        KAVER_LOG(noCompID);
-        return ZEMT_PACKAGEXMLERROR;
-    }
+    const int ready = folderAndComponent(*this, destDir, id);
+    if (ready != 0) return ready;
     const std::string ssibInputFile = destDir + fileSeparator + ssibFile;
     if (!writeLine(ssibInputFile, taskFileText(subsystem, wrapperName, id))) {
         KAVER_LOG(noOpen + ssibInputFile + writing);

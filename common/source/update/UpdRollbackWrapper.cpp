@@ -23,6 +23,18 @@ bool addRecords(secureKaver& kaver, const std::vector<fDetails*>& list) {
     return true;
 }
 
+// StartCopyFile; its code when it fails, after `leaving` is logged.
+int openCopyList(secureKaver& kaver, const char* leaving) {
+    if (!kaver.StartCopyFile()) {
+        const int code = kaver.getZEMTError();
+        KAVER_LOG(startcopyError + std::to_string(code));
+        KAVER_LOG(leaving);
+        return code;
+    }
+    KAVER_LOG(startcopySuccess);
+    return 0;
+}
+
 }  // namespace
 
 UpdRollbackWrapper::UpdRollbackWrapper() : secureKaver() {
@@ -121,13 +133,8 @@ int UpdRollbackWrapper::rollbackUsingSarnMethod(std::vector<std::string> vecPayl
 int UpdRollbackWrapper::addPayloadFiles(std::vector<std::string> vecPayloadList, bool bSingleFile,
                                         bool bPackageXMLPathGiven, std::string strPackageXML) {
     KAVER_LOG("Entering addPayloadFiles");
-    if (!StartCopyFile()) {
-        const int code = getZEMTError();
-        KAVER_LOG(startcopyError + std::to_string(code));
-        KAVER_LOG("Leaving addPayloadFiles");
-        return code;
-    }
-    KAVER_LOG(startcopySuccess);
+    const int opened = openCopyList(*this, "Leaving addPayloadFiles");
+    if (opened != 0) return opened;
     std::vector<fDetails*> list;
     int result = createFileList(vecPayloadList, list, bSingleFile, bPackageXMLPathGiven, strPackageXML);
     if (result != 0) {
@@ -147,13 +154,8 @@ int UpdRollbackWrapper::addPayloadFiles(std::vector<std::string> vecPayloadList,
 int UpdRollbackWrapper::addPayloadandPackageFiles(std::vector<std::string> vecPayloadList, bool bSingleFile,
                                                   bool bPackageXMLPathGiven, std::string strPackageXML) {
     KAVER_LOG("Entering addPayloadandPackageFiles");
-    if (!StartCopyFile()) {
-        const int code = getZEMTError();
-        KAVER_LOG(startcopyError + std::to_string(code));
-        KAVER_LOG("Leaving addPayloadandPackageFiles because of StartCopyFile error");
-        return code;
-    }
-    KAVER_LOG(startcopySuccess);
+    const int opened = openCopyList(*this, "Leaving addPayloadandPackageFiles because of StartCopyFile error");
+    if (opened != 0) return opened;
     if (!AddFile("", kPayloadFolder, dirmake)) {
         KAVER_LOG("Leaving addPayloadandPackageFiles as AddFile failed");
         return UPD_ADDFILEERROR;

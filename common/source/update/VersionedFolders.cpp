@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <memory>
 
 #include "PlatformLayer.h"
@@ -32,6 +33,41 @@ std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+// Lists the component's folder `sub` and adds one action per entry; false
+// when it cannot be listed or an action is refused.
+bool addPerEntry(secureKaver& kaver, const std::string& mountPoint, const std::string& sub,
+                 const std::function<bool(const std::string&)>& add) {
+    std::vector<std::string> names;
+    if (!kaver.system_specific_list_dir(mountPoint + kaver.n_payload_component_id + "/" + sub, names)) return false;
+    for (const std::string& name : names)
+        if (!add(name)) return false;
+    return true;
+}
+
+// A different version is coming: the files of current replace those of
+// previous, and current is left empty for the new ones.
+bool rotate(secureKaver& kaver, const std::string& mountPoint, const std::vector<std::string>& compList) {
+    const std::string folder = componentFolder(kaver);
+    if (string_in_list(previous, compList)) {
+        KAVER_LOG("Previous dir already there, delete all files");
+        if (!addPerEntry(kaver, mountPoint, previous, [&](const std::string& name) {
+                return kaver.AddFile("", folder + "/" + previous + "/" + name, filedelete);
+            }))
+            return false;
+    } else {
+        KAVER_LOG("Previous dir not there, make it");
+        if (!kaver.AddFile("", folder + "/" + previous, dirmake)) return false;
+    }
+    if (string_in_list(current, compList)) {
+        KAVER_LOG("Current dir already there, move files to Previous");
+        return addPerEntry(kaver, mountPoint, current, [&](const std::string& name) {
+            return kaver.AddFile(folder + "/" + current + "/" + name, folder + "/" + previous + "/" + name, filemove);
+        });
+    }
+    KAVER_LOG("Current dir not there, make it");
+    return kaver.AddFile("", folder + "/" + current, dirmake);
 }
 
 // Who asks for the folder preparation: the first payload of a copy list,
@@ -80,33 +116,8 @@ bool prepareFolders(secureKaver& kaver, Caller caller, bool& match) {
             if (match) {
                 KAVER_LOG("Vendor Version Matched");
                 if (!kaver.ReplaceCurrentFolder(mountPoint)) return detachAndFail("ReplaceCurrentFolder Failed");
-            } else if (!comparing) {
-                // A different version: N becomes N-1, then N is placed anew.
-                if (string_in_list(previous, compList)) {
-                    KAVER_LOG("Previous dir already there, delete all files");
-                    std::vector<std::string> files;
-                    if (!kaver.system_specific_list_dir(mountPoint + id + "/" + previous, files))
-                        return detachAndFail(nullptr);
-                    for (const std::string& name : files)
-                        if (!kaver.AddFile("", folder + "/" + previous + "/" + name, filedelete))
-                            return detachAndFail(nullptr);
-                } else {
-                    KAVER_LOG("Previous dir not there, make it");
-                    if (!kaver.AddFile("", folder + "/" + previous, dirmake)) return detachAndFail(nullptr);
-                }
-                if (string_in_list(current, compList)) {
-                    KAVER_LOG("Current dir already there, move files to Previous");
-                    std::vector<std::string> files;
-                    if (!kaver.system_specific_list_dir(mountPoint + id + "/" + current, files))
-                        return detachAndFail(nullptr);
-                    for (const std::string& name : files)
-                        if (!kaver.AddFile(folder + "/" + current + "/" + name, folder + "/" + previous + "/" + name,
-                                           filemove))
-                            return detachAndFail(nullptr);
-                } else {
-                    KAVER_LOG("Current dir not there, make it");
-                    if (!kaver.AddFile("", folder + "/" + current, dirmake)) return detachAndFail(nullptr);
-                }
+            } else if (!comparing && !rotate(kaver, mountPoint, compList)) {
+                return detachAndFail(nullptr);
             }
         }
     } else {
