@@ -15,7 +15,7 @@ sh "$root/scripts/setup.sh"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DZEMT_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZEMT_BUILD_BENCH=OFF
-targets="fat_label rql_devices rql_answer package_info"
+targets="fat_label rql_devices rql_answer package_info package_descriptor"
 for target in $targets; do
     cmake --build "$dir" -j"$jobs" --target "zemt_fuzz_$target"
 done

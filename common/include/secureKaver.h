@@ -153,7 +153,27 @@ public:
     bool CopyFile(const std::string& file, const std::string& dir);
 
     // ---- versioned component folders -----------------------------------------
+    // The lowest component id of ./package.xml, as written there; it must
+    // be usable as a folder name.
     bool get_comp_id(std::string& compId);
+    // Adds the actions that place one payload file of version N in
+    // kav022/<id>/current; the first file of a copy list also rotates the
+    // component's folders (current to previous) or seeds both on a fresh
+    // install.
+    bool AddNFile(std::string file);
+    // Prepares the component's folders without adding a payload; compResult
+    // tells whether the stored version equals the package's.
+    bool AttachAndCompare(bool& compResult);
+    // Appends ready-made entries for an N-1 payload, unchanged.
+    bool AddN1File(std::vector<cfgEntry> n1List);
+    bool getVendorVersion(const std::string& path, std::string& version);
+    // A current folder that does not exist is no error: match stays false.
+    bool compareVendorVersion(const std::string& mountPoint, bool& match);
+    bool IsFreshInstall(const std::string& compId, std::vector<std::string>& list, bool& fresh);
+    bool MakeFreshInstall();
+    bool ReplaceCurrentFolder(std::string& mountPoint);
+    // Names in a host directory (a mounted partition), "." and ".." left out.
+    bool system_specific_list_dir(std::string path, std::vector<std::string>& list);
 
     // ---- staging: copy list, deletion, signed payloads -------------------------
     // Opens a new copy list (empties the old one); 12 when one is open.
@@ -239,6 +259,15 @@ public:
     // untouched, reason in errorInfo.lastErr).  Answers larger than 4 MiB
     // are not read (ZEMT_NOFILEFOUND).
     bool doDepCheck(std::stringstream& buffer, xmlMode_t queryType);
+
+    // ---- stage and update (generation three) --------------------------------
+    // Whether the controller stages packages from a drop box's /payload.
+    bool checkGUIDEnable();
+    // Starts staging (or staging and applying) the drop box's payload and
+    // polls for the outcome: 0 applied, reboot required; 1 applied, no
+    // reboot required; -1 refused, failed or given up.
+    int sendIPMICommandToStageAndUpdate(bool bStageAndUpdate);
+    int pollForStatus();
 
     // ---- fields, in declaration order ----------------------------------------
     sessionEc_t sessionEc;

@@ -12,6 +12,18 @@ const char* kPackageXml = "package.xml";
 bool named(const xmlNode* node, const char* name) {
     return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, BAD_CAST name) == 0;
 }
+
+// The id names folders and files on the host and in the repository
+// ("<dir>/<id>.xml", "kav022/<id>/current"): it must stay one plain name.
+bool usableAsFolderName(const std::string& id) {
+    if (id.empty() || id == "." || id == "..") return false;
+    for (char c : id) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                        c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
 }  // namespace
 
 bool secureKaver::get_comp_id(std::string& compId) {
@@ -62,6 +74,11 @@ bool secureKaver::get_comp_id(std::string& compId) {
             KAVER_LOG(id + " is lower than " + lowest);
             lowest = id;
         }
+    }
+    if (!usableAsFolderName(lowest)) {
+        KAVER_LOG("Component ID is not usable as a folder name: " + lowest);
+        errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
+        return false;
     }
     compId = lowest;
     KAVER_LOG("Component ID: " + compId);

@@ -15,6 +15,9 @@ bool secureKaver::secureKaverInit() {
     getLinuxOSVer();
     if (LinuxOSVer == -1) {
         KAVER_LOG("Unsupported OS");
+        // Every failure of the initialisation leaves a code behind: callers
+        // (the update wrapper above all) report it.
+        errorInfo.lastErr = ZEMT_UNSUPPORTEDOS;
         return false;
     }
     GenerationType = static_cast<systemGeneration_t>(GetSystemGeneration());
@@ -22,7 +25,9 @@ bool secureKaver::secureKaverInit() {
     bool result = false;
     KAVERType = GetKaverType();
     if (KAVERType == noKaverPresent) {
-        // nothing more to do without a repository
+        // A repository kind the library does not know reads as none, but
+        // without an error code of its own.
+        errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
     } else if (!IsKaverEnabled()) {
         KAVER_LOG("Kaver is disabled.");
         errorInfo.lastErr = ZEMT_KAVER_DISABLED;

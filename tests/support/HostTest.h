@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,27 @@ protected:
         platform.setOutput("lsmod | grep -w sg >/dev/null;echo $?", "0\n");
     }
 
+    void TearDown() override {
+        if (savedPartDir_ != nullptr) RHatPartDir = savedPartDir_;
+        PartitionTest::TearDown();
+    }
+
+    // Partitions are mounted below `root`, a real folder of the working
+    // directory, so that what the library writes to a mounted partition and
+    // reads back from one are real files; KAV022 (bit 2) can be attached
+    // through disk sdb.  Call after buildHost.
+    void useRealMountRoot() {
+        root = cwd->file("host") + "/";
+        std::filesystem::create_directories(root + "KAV022");
+        savedPartDir_ = RHatPartDir;
+        RHatPartDir = root.c_str();
+        kaverPartInfo[22].i_volumeLabel = "KAV022";
+        kaverPartInfo[22].i_bitmap = 0x0004;
+        kaverPartInfo[22].i_present = true;
+        addUsbDisk("sdb", "sg1", 3, "KAV022");
+    }
+    std::string root;
+
     secureKaver& buildHost(int os = REDHAT, bool debugLog = false) {
         buildWithSession(debugLog);
         kaver->LinuxOSVer = os;  // detection already done
@@ -86,6 +108,9 @@ protected:
         for (std::size_t i = 0; i < tren.requests.size(); ++i) out.push_back(subCommand(i));
         return out;
     }
+
+private:
+    const char* savedPartDir_ = nullptr;
 };
 
 #endif

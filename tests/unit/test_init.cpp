@@ -147,8 +147,9 @@ TEST_F(InitTest, FailurePaths) {
              platform.setUserIdResult = -1;  // detection cannot run
              kaver->MAX_DYN_PART_SIZE = 7;
          },
-         0xFF, false, "Unsupported OS"},
+         ZEMT_UNSUPPORTEDOS, false, "Unsupported OS"},
         {"no repository", [this] { tren.then(TrenReply::Code(0xC1)); }, ZEMT_NOKAVERPRESENT, true, ""},
+        {"unknown repository kind", [this] { tren.then(TrenReply::Ok({0x03})); }, ZEMT_NOKAVERPRESENT, true, ""},
         {"disabled", [this] { scriptRepository(0x00, 0x01); }, ZEMT_KAVER_DISABLED, true,
          "Kaver is disabled."},
         {"no session",

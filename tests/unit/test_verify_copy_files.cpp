@@ -14,19 +14,9 @@ protected:
     void SetUp() override {
         HostTest::SetUp();
         buildHost(REDHAT, true);
-        root = cwd->file("host") + "/";
+        useRealMountRoot();
         std::filesystem::create_directories(root + "KAV022/fw");
-        savedPartDir = RHatPartDir;
-        RHatPartDir = root.c_str();
-        kaverPartInfo[22].i_volumeLabel = "KAV022";
-        kaverPartInfo[22].i_bitmap = 0x0004;
-        kaverPartInfo[22].i_present = true;
-        addUsbDisk("sdb", "sg1", 3, "KAV022");
         kaver->UpdateCompletionStatus = false;
-    }
-    void TearDown() override {
-        RHatPartDir = savedPartDir;
-        HostTest::TearDown();
     }
     void entry(exmlMode mode, const std::string& dst, const std::string& content) {
         cfgEntry e;
@@ -36,8 +26,6 @@ protected:
         e.hash = md5wrapper().getHashFromString(content);
         kaver->FileList.push_back(e);
     }
-    std::string root;
-    const char* savedPartDir = nullptr;
 };
 
 TEST_F(VerifyTest, MatchingCopiesPassAndOtherModesAreNotCompared) {
