@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
-#include "ShellText.h"
+#include "internal/ShellText.h"
 #include "inventory/XmlInput.h"
 #include "secureKaver.h"
 

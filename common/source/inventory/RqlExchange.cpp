@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "DocumentFile.h"
+#include "staging/DocumentFile.h"
 #include "PlatformLayer.h"
 #include "inventory/AnswerFile.h"
 #include "md5wrapper.h"

@@ -2,7 +2,7 @@
 // after it.
 #include <cctype>
 
-#include "PartitionRequest.h"
+#include "partitions/PartitionRequest.h"
 #include "secureKaver.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Verification: the copies are read back from their final partition and
 // compared by MD5 with the sources as they were when they were added.
-#include "ShellText.h"
+#include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"

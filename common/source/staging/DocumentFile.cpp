@@ -1,4 +1,4 @@
-#include "DocumentFile.h"
+#include "staging/DocumentFile.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Learning from the controller which partitions exist and under which bit
 // of its partition bitmaps each one is listed.
-#include "PartitionRequest.h"
+#include "partitions/PartitionRequest.h"
 #include "secureKaver.h"
 
 namespace {

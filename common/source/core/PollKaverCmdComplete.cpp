@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
-#include "hexDump.h"
+#include "internal/hexDump.h"
 #include "secureKaver.h"
 
 EsmIPMICmdIoctlReq PollReqBuf;

@@ -1,5 +1,5 @@
 // Caller's and files' names become shell words without changing what runs.
-#include "ShellText.h"
+#include "internal/ShellText.h"
 
 namespace shelltext {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../fuzz/MemoryDevicePlatform.h"
+#include "../../fuzz/MemoryDevicePlatform.h"
 #include "CLinuxEnumerateDevices.h"
 
 namespace {

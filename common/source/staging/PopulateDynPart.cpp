@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "ShellText.h"
+#include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
 #include "md5wrapper.h"

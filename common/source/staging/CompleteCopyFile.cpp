@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "DocumentFile.h"
-#include "ShellText.h"
+#include "staging/DocumentFile.h"
+#include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
 #include "md5wrapper.h"

@@ -2,8 +2,8 @@
 // mount on the host, and the SCSI clean-up older ESX hosts need afterwards.
 #include <string>
 
-#include "HostPaths.h"
-#include "PartitionRequest.h"
+#include "partitions/HostPaths.h"
+#include "partitions/PartitionRequest.h"
 #include "PlatformLayer.h"
 #include "secureKaver.h"
 

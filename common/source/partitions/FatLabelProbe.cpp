@@ -3,7 +3,7 @@
 // link taken from it is checked before it is used: reads stay inside the
 // buffers, directory walks inside the bytes actually read, and cluster
 // chains are followed a bounded number of times.
-#include "FatLabelProbe.h"
+#include "partitions/FatLabelProbe.h"
 
 #include <fcntl.h>
 

@@ -2,7 +2,7 @@
 // bring the repository to a clean state.
 #include <cstdio>
 
-#include "HostPaths.h"
+#include "partitions/HostPaths.h"
 #include "secureKaver.h"
 
 namespace {

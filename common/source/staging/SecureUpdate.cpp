@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "DocumentFile.h"
+#include "staging/DocumentFile.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
 #include "md5wrapper.h"

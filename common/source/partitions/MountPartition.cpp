@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "HostPaths.h"
+#include "partitions/HostPaths.h"
 #include "PlatformLayer.h"
 #include "secureKaver.h"
 

@@ -1,4 +1,4 @@
-#include "hexDump.h"
+#include "internal/hexDump.h"
 
 namespace {
 const char kDigits[] = "0123456789abcdef";
