@@ -40,11 +40,12 @@ class BenchPlatform : public FakePlatform {
 public:
     std::string devDir;
     bool listDev = true;
+    CLinuxImpl realHost;
     std::vector<std::string> GetFileList(const std::string& dir) override {
         if (dir != "/dev") return FakePlatform::GetFileList(dir);
         if (!listDev) return {};
         std::vector<std::string> out;
-        for (const std::string& entry : CLinuxImpl::GetFileList(devDir))
+        for (const std::string& entry : realHost.GetFileList(devDir))
             out.push_back("/dev/" + entry.substr(entry.rfind('/') + 1));
         return out;
     }

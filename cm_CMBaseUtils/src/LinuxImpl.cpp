@@ -12,11 +12,7 @@
 
 #include "Logger.h"
 #include "PlatformLayer.h"
-
-namespace {
-const std::string kTrenDir = "/opt/norvik/tarn/lib/";
-const std::string kTrenInstallScript = "/tarnvelmoinstall.sh";
-}  // namespace
+#include "TrenInstall.h"
 
 int CLinuxImpl::nTRENInstallRefCount = 0;
 bool CLinuxImpl::bTRENAlreadyInstalled = false;
@@ -99,67 +95,12 @@ bool CLinuxImpl::IsFileExits(const std::string& name) {
     return IsFileExistsAbs(getCurrentDirectory() + name);
 }
 
-bool CLinuxImpl::isTRENInstalled() {
-    const std::string path = kTrenDir + "libzolipm.so";
-    BASEUTILS_LOG("Load library using " + path);
-    void* handle = LoadLibrary(path);
-    if (handle == nullptr) handle = LoadLibrary(kTrenDir + "libzolipm32.so");
-    if (handle == nullptr) return false;
-    BASEUTILS_LOG("TREN is installed in the system");
-    FreeLibrary(handle);
-    return true;
-}
-
-bool CLinuxImpl::isPAVOTRENInstalled() {
-    void* handle = LoadLibrary("libzolipm.so");
-    if (handle == nullptr) handle = LoadLibrary("libzolipm32.so");
-    if (handle == nullptr) return false;
-    FreeLibrary(handle);
-    return true;
-}
-
-int CLinuxImpl::InstallTren() {
-    if (++nTRENInstallRefCount > 1) return 0;
-    bTRENAlreadyInstalled = isTRENInstalled();
-    if (bTRENAlreadyInstalled) return 0;
-    BASEUTILS_LOG("InstallTren: Custom Tren Not Already Present");
-    std::string cmd = getCurrentProcessDirectory() + kTrenInstallScript + " install";
-    BASEUTILS_LOG("Executimg command: " + cmd);
-    long unused = 0;
-    if (ExecuteCmd(cmd, false, unused) == 0) {
-        BASEUTILS_LOG("InstallTren: Custome Tren Installed Successfully");
-        return 0;
-    }
-    BASEUTILS_LOG("InstallTren: Tren Installation Failed");
-    if (isPAVOTRENInstalled()) {
-        BASEUTILS_LOG("InstallTren: Found PAVO Tren");
-        return 0;
-    }
-    BASEUTILS_LOG("InstallTren: PAVO Tren Not Present");
-    return 1;
-}
-
-int CLinuxImpl::UninstallTren() {
-    if (--nTRENInstallRefCount > 0 || bTRENAlreadyInstalled) {
-        BASEUTILS_LOG("UninstallTren: Tren Uninstalled Successfully");
-        return 0;
-    }
-    long unused = 0;
-    int status = ExecuteCmd(getCurrentProcessDirectory() + kTrenInstallScript + " uninstall",
-                            false, unused);
-    BASEUTILS_LOG("UninstallTren: Tren Uninstalled Successfully");
-    return status != 0 ? 1 : 0;
-}
-
-void* CLinuxImpl::LoadTrenLibrary(const std::string& name) {
-    void* handle = LoadLibrary(kTrenDir + name);
-    if (handle != nullptr) return handle;
-    BASEUTILS_LOG("LoadTrenLibrary: Unable to Load " + name + " from " + kTrenDir);
-    handle = LoadLibrary(name);
-    if (handle == nullptr)
-        BASEUTILS_LOG("LoadTrenLibrary: Unable to Load " + name + " from " + "PAVO");
-    return handle;
-}
+// The counted TREN install is shared with the stand-ins (TrenInstall.cpp).
+bool CLinuxImpl::isTRENInstalled() { return treninstall::IsInstalled(*this); }
+bool CLinuxImpl::isPAVOTRENInstalled() { return treninstall::IsPavoInstalled(*this); }
+int CLinuxImpl::InstallTren() { return treninstall::Install(*this); }
+int CLinuxImpl::UninstallTren() { return treninstall::Uninstall(*this); }
+void* CLinuxImpl::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
 
 int CLinuxImpl::SetUserId(unsigned int uid) { return setuid(uid); }
 

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "TrenInstall.h"
 #include "zemt_emulator/Disks.h"
 #include "zemt_emulator/FatImage.h"
 #include "zemt_emulator/FaultScript.h"
@@ -103,7 +104,7 @@ CEmulatedHost::CEmulatedHost(const std::string& stateDir) {
     std::error_code ec;
     m_strStateDir = NormalHostPath(fs::absolute(stateDir, ec).string());
     m_strRootDir = JoinPath(m_strStateDir, files::kRoot);
-    m_strProgramDir = CLinuxImpl::getCurrentProcessDirectory();
+    m_strProgramDir = m_realHost.getCurrentProcessDirectory();
     setenv(kStateDirEnv, m_strStateDir.c_str(), 1);
     RemoveStaleScratch(m_strStateDir);
     registerBuiltins();
@@ -238,6 +239,19 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
 
 // ---- platform slots -----------------------------------------------------------------
 
+bool CEmulatedHost::isTRENInstalled() { return treninstall::IsInstalled(*this); }
+int CEmulatedHost::InstallTren() { return treninstall::Install(*this); }
+int CEmulatedHost::UninstallTren() { return treninstall::Uninstall(*this); }
+void* CEmulatedHost::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
+
+void CEmulatedHost::FreeLibrary(void* handle) { m_realHost.FreeLibrary(handle); }
+void* CEmulatedHost::GetProcAddress(void* handle, const std::string& name) {
+    return m_realHost.GetProcAddress(handle, name);
+}
+std::string CEmulatedHost::getCurrentDirectory() { return m_realHost.getCurrentDirectory(); }
+std::string CEmulatedHost::getCurrentProcessDirectory() { return m_realHost.getCurrentProcessDirectory(); }
+bool CEmulatedHost::setCurrentDirectory(const std::string& dir) { return m_realHost.setCurrentDirectory(dir); }
+
 void* CEmulatedHost::LoadLibrary(const std::string& name) {
     std::string path = name;
     if (name.find('/') != std::string::npos) {
@@ -343,7 +357,7 @@ void CEmulatedHost::SyncFileSystems() {
 }
 
 PathKind CEmulatedHost::GetPathKind(const std::string& path) {
-    return CLinuxImpl::GetPathKind(MapPath(path));
+    return m_realHost.GetPathKind(MapPath(path));
 }
 
 bool CEmulatedHost::IsDirectory(const std::string& path) {

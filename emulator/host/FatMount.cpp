@@ -142,7 +142,7 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
 }
 
 FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
-    if (!writesTo(mode) || path.find('\0') != std::string::npos) return CLinuxImpl::OpenHostFile(MapPath(path), mode);
+    if (!writesTo(mode) || path.find('\0') != std::string::npos) return m_realHost.OpenHostFile(MapPath(path), mode);
     // The file is made (or emptied) first, as fopen would; what it may grow
     // to is what the mount has left once it is empty.
     int refused = CheckWrite(path, kCreateFile, 0);
@@ -151,7 +151,7 @@ FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
         return nullptr;
     }
     Mount mount;
-    FILE* plain = CLinuxImpl::OpenHostFile(MapPath(path), mode);
+    FILE* plain = m_realHost.OpenHostFile(MapPath(path), mode);
     if (plain == nullptr || !MountHolding(path, mount)) return plain;
     FatGeometry geometry;
     ReadFatGeometry(mount.image, mount.offset, geometry);

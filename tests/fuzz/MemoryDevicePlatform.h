@@ -1,7 +1,7 @@
 // A host whose block devices are byte strings in memory or windows onto
 // files (a partition inside a disk image), for the FAT label probe's
-// tests and fuzz target.  Everything other than device I/O is the real
-// Linux implementation.  Construction installs it as the platform,
+// tests and fuzz target.  It answers device I/O only; any other host call
+// fails loudly (StandInHost.h).  Construction installs it as the platform,
 // destruction restores the previous one.
 #ifndef ZEMT_MEMORY_DEVICE_PLATFORM_H
 #define ZEMT_MEMORY_DEVICE_PLATFORM_H
@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "PlatformLayer.h"
+#include "StandInHost.h"
 
-class MemoryDevicePlatform : public CLinuxImpl {
+class MemoryDevicePlatform : public CStandInHost {
 public:
     MemoryDevicePlatform() { previous_ = CPlatformLayer::SetPlatform(this); }
     ~MemoryDevicePlatform() {

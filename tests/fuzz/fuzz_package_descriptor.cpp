@@ -10,13 +10,13 @@
 #include <sstream>
 #include <string>
 
-#include "PlatformLayer.h"
 #include "SoftwareComponentInfo.h"
+#include "StandInHost.h"
 
 namespace {
 
 // A working directory holding nothing but the descriptor under test.
-class DescriptorHost : public CLinuxImpl {
+class DescriptorHost : public CStandInHost {
 public:
     DescriptorHost() { CPlatformLayer::SetPlatform(this); }
     std::string getCurrentDirectory() override { return "/fuzz/"; }

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "FakeTren.h"
+#include "TrenInstall.h"
 
 const std::string FakePlatform::kTrenDir = "/opt/norvik/tarn/lib/";
 const std::string FakePlatform::kSysfsSg = "/sys/class/scsi_generic";
@@ -29,6 +31,11 @@ void FakePlatform::useTren(FakeTren& tren) {
     tren_ = &tren;
     addLibrary(kTrenDir + "libzolipm32.so", tren.handle());
 }
+
+bool FakePlatform::isTRENInstalled() { return treninstall::IsInstalled(*this); }
+int FakePlatform::InstallTren() { return treninstall::Install(*this); }
+int FakePlatform::UninstallTren() { return treninstall::Uninstall(*this); }
+void* FakePlatform::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
 
 void* FakePlatform::LoadLibrary(const std::string& name) {
     loadAttempts.push_back(name);
@@ -229,6 +236,11 @@ int FakePlatform::IoctlDevice(int fd, unsigned long request, void* arg) {
 }
 
 int FakePlatform::CloseDevice(int fd) { return openFds.erase(fd) ? 0 : -1; }
+
+FILE* FakePlatform::OpenHostFile(const std::string& path, const char* mode) {
+    if (path.find('\0') != std::string::npos) return nullptr;
+    return std::fopen(path.c_str(), mode);
+}
 
 bool FakePlatform::ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) {
     ++fileReads;

@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "PlatformLayer.h"
+#include "StandInHost.h"
 
 class FakeTren;
 
-// An in-memory host.  It derives from CLinuxImpl so that the real TREN
-// install counting (InstallTren, UninstallTren, LoadTrenLibrary) runs
-// unchanged on top of the faked library loading and command execution.
-// Construction installs it as the platform and resets the process-wide
-// install count; destruction restores the previous platform.
-class FakePlatform : public CLinuxImpl {
+// An in-memory host.  The library's TREN install counting (InstallTren,
+// UninstallTren, LoadTrenLibrary) runs unchanged on top of the faked
+// library loading and command execution.  Files the library writes into a
+// mounted partition (OpenHostFile) are real files: tests point the mount
+// directories at a temporary directory.  Construction installs it as the
+// platform and resets the process-wide install count; destruction
+// restores the previous platform.
+class FakePlatform : public CStandInHost {
 public:
     static const std::string kTrenDir;  // "/opt/norvik/tarn/lib/"
 
@@ -98,6 +100,10 @@ public:
     unsigned long now() const { return clock_; }  // virtual seconds slept so far
 
     // ---- IPlatformImpl ---------------------------------------------------------------
+    bool isTRENInstalled() override;
+    int InstallTren() override;
+    int UninstallTren() override;
+    void* LoadTrenLibrary(const std::string& name) override;
     void* LoadLibrary(const std::string& name) override;
     void FreeLibrary(void* handle) override;
     void* GetProcAddress(void* handle, const std::string& name) override;
@@ -123,6 +129,7 @@ public:
     long ReadDevice(int fd, void* buffer, unsigned int length, unsigned long long offset) override;
     int IoctlDevice(int fd, unsigned long request, void* arg) override;
     int CloseDevice(int fd) override;
+    FILE* OpenHostFile(const std::string& path, const char* mode) override;
 
 private:
     int run(const std::string& cmd);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "PlatformLayer.h"
+#include "StandInHost.h"
 #include "zemt_emulator/Disks.h"
 
 #define ZEMT_EMU_API __attribute__((visibility("default")))
@@ -34,7 +35,7 @@ struct ZEMT_EMU_API CEmulatedCommand {
 // Returns the command's exit status (0..255).
 typedef std::function<int(CEmulatedCommand&)> CEmulatedCommandHandler;
 
-class ZEMT_EMU_API CEmulatedHost : public CLinuxImpl {
+class ZEMT_EMU_API CEmulatedHost : public CStandInHost {
 public:
     // Sets ZEMT_EMULATOR_DIR to stateDir, so that the TREN stand-in the
     // library loads finds the same controller, and removes the scratch
@@ -96,7 +97,20 @@ public:
     std::string HostPathOf(const std::string& sandboxPath) const;
 
     // ---- platform slots -----------------------------------------------------
+    // The hardware-access library is counted and installed as on a real
+    // host, by the install script in the sandbox.
+    bool isTRENInstalled() override;
+    int InstallTren() override;
+    int UninstallTren() override;
+    void* LoadTrenLibrary(const std::string& name) override;
     void* LoadLibrary(const std::string& name) override;
+    // The caller's own side of the host is the real one: its working
+    // directory, its program's directory, the libraries loaded for it.
+    void FreeLibrary(void* handle) override;
+    void* GetProcAddress(void* handle, const std::string& name) override;
+    std::string getCurrentDirectory() override;
+    std::string getCurrentProcessDirectory() override;
+    bool setCurrentDirectory(const std::string& dir) override;
     int ExecuteCmd(const std::string& cmd, bool flag, long& param) override;
     int ExecuteCmdNoWait(const std::string& cmd, bool flag, long& param) override;
     void Sleep(unsigned int seconds) override;
@@ -138,6 +152,7 @@ private:
     std::map<int, OpenDisk> m_openDisks;
     void registerBuiltins();
 
+    CLinuxImpl m_realHost;  // the slots above that are the caller's own
     std::string m_strStateDir;
     std::string m_strRootDir;
     std::string m_strProgramDir;  // where the install script is looked for

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "FakePlatform.h"
+#include "StandInHost.h"
 #include "TestEnv.h"
 #include "gtest/gtest.h"
 
@@ -101,6 +103,24 @@ TEST(TrenInstall, PresenceCheckLogsTheFirstPathOnly) {
     const std::string::size_type first = text.find("Load library using /opt/norvik/tarn/lib/libzolipm.so\n");
     EXPECT_NE(first, std::string::npos) << text;
     EXPECT_EQ(text.find("Load library using", first + 1), std::string::npos) << text;
+}
+
+// A stand-in reaches the real host through no slot it lacks: each one it
+// does not implement stops the program and names itself.
+TEST(StandInHostDeathTest, SlotsAStandInLacksFailLoudly) {
+    CStandInHost bare;
+    long unused = 0;
+    const std::pair<const char*, std::function<void()>> rows[] = {
+        {"ExecuteCmd", [&] { bare.ExecuteCmd("true", false, unused); }},
+        {"getCurrentDirectory", [&] { bare.getCurrentDirectory(); }},
+        {"setCurrentDirectory", [&] { bare.setCurrentDirectory("/"); }},
+        {"OpenHostFile", [&] { bare.OpenHostFile("/tmp/zemt-stand-in", "wb"); }},
+        {"InstallTren", [&] { bare.InstallTren(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first);
+        EXPECT_DEATH(row.second(), std::string("unexpected host call: ") + row.first);
+    }
 }
 
 // Records which file tests the real implementation makes.
