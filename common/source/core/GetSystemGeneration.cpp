@@ -1,4 +1,5 @@
-#include "PlatformLayer.h"
+// Server generation from the system-information parameter of TREN.
+#include "core/TrenFunctions.h"
 #include "secureKaver.h"
 
 int secureKaver::GetSystemGeneration() {
@@ -8,9 +9,7 @@ int secureKaver::GetSystemGeneration() {
                   std::to_string(static_cast<int>(GenerationType)));
         return GenerationType;
     }
-    FPROCZOLIPMGETSYSTEMINFOPARAMETER getSystemInfo =
-        reinterpret_cast<FPROCZOLIPMGETSYSTEMINFOPARAMETER>(
-            CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMGetSystemInfoParameter"));
+    FPROCZOLIPMGETSYSTEMINFOPARAMETER getSystemInfo = tren::Lookup(tren::kGetSystemInfoParameter);
     if (getSystemInfo == nullptr) {
         KAVER_LOG("GetSystemGeneration : pfnGetSystemInfo is NULL ");
         return Failure;
@@ -34,8 +33,7 @@ int secureKaver::GetSystemGeneration() {
         KAVER_LOG("Sarn System");
         result = SarnGen;
     }
-    FPROCZOLIPMIFREEGENERIC freeGeneric = reinterpret_cast<FPROCZOLIPMIFREEGENERIC>(
-        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMIFreeGeneric"));
+    FPROCZOLIPMIFREEGENERIC freeGeneric = tren::Lookup(tren::kFreeGeneric);
     if (freeGeneric != nullptr)
         freeGeneric(buffer);
     else

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/Protocol.h"
 #include "internal/hexDump.h"
 #include "secureKaver.h"
 
@@ -53,18 +54,6 @@ TransportStatus lookupStatus(int32_t status) {
     return kTransportTable[index];
 }
 
-const char* const kCompletionMessages[] = {
-    "IVELD returned SUCCESS\n",
-    "IVELD returned FAILURE\n",
-    "IVELD returned PENDING\n",
-    "IVELD returned INVALID\n",
-    "IVELD returned OVERFLOW\n",
-    "IVELD returned KAVER_DISABLED\n",
-    "IVELD returned KAVER_BMAP_IMAGE_INVALID\n",
-    "IVELD returned KAVER_SESSION_IN_PROGRESS\n",
-    "IVELD returned KAVER_PARTITIONS_ATTACHED\n",
-};
-
 EsmIPMICmdIoctlReq* asBlock(void* block) { return static_cast<EsmIPMICmdIoctlReq*>(block); }
 uint8_t* bufferOf(void* block) { return asBlock(block)->Parameters.IRREx.ReqRspBuffer; }
 
@@ -106,35 +95,17 @@ uint16_t callTren(void* block) {
 }  // namespace
 
 std::string secureKaver::getIPMICommandName(uint8_t subCmd) {
-    switch (subCmd) {
-        case 0: return "BeginKAVERSession";
-        case 1: return "EndKAVERSession";
-        case 2: return "ResetKAVERSessionWD";
-        case 3: return "Getpartitionindexinfo";
-        case 4: return "GetPartitionInfo";
-        case 5: return "AttachPartitions";
-        case 6: return "DetachPartitions";
-        case 7: return "CreateDynamicPartition";
-        case 8: return "DeleteDynamicPartition";
-        case 9: return "SecureKAVERUpdate";
-        case 10: return "GetKAVERStatus";
-        case 11: return "ChangePartitionAccessType";
-        case 12: return "RegisterSSIBTask";
-        case 16: return "getStateFlagCmd";
-        case 17: return "setStateFlagCmd";
-        case 18: return "BeginKAVERSessionExtended";
-        case 32: return "BeginSecureUpdate";
-        case 34: return "ProcessSecureUpdate";
-        case 35: return "EndSecureUpdate";
-        default: return "";
-    }
+    for (const protocol::SubCommand& form : protocol::kSubCommands)
+        if (form.number == subCmd) return form.name;
+    return "";
 }
 
 uint8_t secureKaver::GetErrorCode(void* block) {
     uint8_t* buffer = bufferOf(block);
     uint8_t code = buffer[2];
-    if (code < sizeof kCompletionMessages / sizeof kCompletionMessages[0]) {
-        KAVER_LOG(kCompletionMessages[code]);
+    for (const protocol::CompletionCode& known : protocol::kCompletionCodes) {
+        if (known.code != code) continue;
+        KAVER_LOG(known.message);
         return code;
     }
     if (code == KAVER_INPROCESS) {

@@ -1,5 +1,6 @@
 // Binding of the hardware-access library.
 #include "PlatformLayer.h"
+#include "core/TrenFunctions.h"
 #include "secureKaver.h"
 
 void* zolipmiLib = nullptr;
@@ -17,8 +18,7 @@ int secureKaver::InstallIPMI() {
         return 1;
     }
     KAVER_LOG("InstallIPMI: CPlatformLayer::LoadTrenLibrary successful");
-    pfnCommandWithoutRetry = reinterpret_cast<FPROCZOLIPMCOMMAND>(
-        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMCommand"));
+    pfnCommandWithoutRetry = tren::Lookup(tren::kCommand);
     if (pfnCommandWithoutRetry != nullptr)
         KAVER_LOG("InstallIPMI: CPlatformLayer::GetProcAddress pfnCommandWithoutRetry successful ");
     return 0;

@@ -1,12 +1,10 @@
 // Opening and closing the repository session.
 #include <cstring>
 
+#include "core/Protocol.h"
 #include "secureKaver.h"
 
 namespace {
-const uint8_t kBeginSession = 0;
-const uint8_t kEndSession = 1;
-const uint8_t kBeginSessionExtended = 18;
 const uint8_t kExtendedFlag = 0x02;
 
 uint8_t* requestBuffer() { return IPMIReqBuf.Parameters.IRREx.ReqRspBuffer; }
@@ -28,7 +26,7 @@ bool secureKaver::BeginKaverSession(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, 0);
-        if (IPMIRequest(kBeginSession, &IPMIReqBuf, BEGINKAVERSESS_REQLEN, BEGINKAVERSESS_RSPLEN) == 0) {
+        if (protocol::Request(*this, protocol::kBeginSession) == 0) {
             KAVER_LOG("Session started successfully");
             thisSession.sessionActive = true;
             return true;
@@ -55,7 +53,7 @@ bool secureKaver::BeginKaverSessionExtended(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, kExtendedFlag);
-        if (IPMIRequest(kBeginSessionExtended, &IPMIReqBuf, BEGINKAVERSESS_REQLEN, BEGINKAVERSESS_RSPLEN) == 0) {
+        if (protocol::Request(*this, protocol::kBeginSessionExtended) == 0) {
             KAVER_LOG("Session started successfully using BeginKAVERSessionExtended command");
             thisSession.sessionActive = true;
             return true;
@@ -84,7 +82,7 @@ bool secureKaver::EndKaverSession() {
         uint8_t* buffer = requestBuffer();
         buffer[3] = static_cast<uint8_t>(thisSession.KAVER_Handle & 0xFF);
         buffer[4] = static_cast<uint8_t>(thisSession.KAVER_Handle >> 8);
-        if (IPMIRequest(kEndSession, &IPMIReqBuf, ENDKAVERSESS_REQLEN, ENDKAVERSESS_RSPLEN) == 0) {
+        if (protocol::Request(*this, protocol::kEndSession) == 0) {
             thisSession = sessionHandle();
             KAVER_LOG("EndKaverSession succeeded");
             return true;

@@ -3,6 +3,7 @@
 // supplies.
 #include <cstring>
 
+#include "core/Protocol.h"
 #include "secureKaver.h"
 
 namespace {
@@ -12,8 +13,6 @@ const uint8_t STATE_FLAG_FIELD_SERVICE = 4;
 const uint8_t STATE_FLAG_SSM = 5;
 const uint8_t STATE_FLAG_OVERRIDE = 0x80;
 const uint8_t kRecoveryState = 2;
-const uint8_t kGetStateFlag = 16;
-const uint8_t kSetStateFlag = 17;
 
 uint8_t* shared() { return IPMIReqBuf.Parameters.IRREx.ReqRspBuffer; }
 
@@ -53,7 +52,7 @@ std::string stateFlagMessage(uint8_t value) {
 kaverSupport_t secureKaver::GetKaverType() {
     try {
         clearShared();
-        if (OEMIPMIRequest(GetKAVERType, 0, &IPMIReqBuf, GETKAVERTYPE_REQLEN, GETKAVERTYPE_RSPLEN) != 0) {
+        if (protocol::Request(*this, protocol::kGetRepositoryKind) != 0) {
             KAVER_LOG("There is no kaver present on this system.");
             errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
             return noKaverPresent;
@@ -79,8 +78,7 @@ int secureKaver::IsKaverPresent() { return KAVERType; }
 bool secureKaver::IsKaverEnabled() {
     try {
         clearShared();
-        if (OEMIPMIRequest(GetKAVERAccessState, 0, &IPMIReqBuf, GETKAVERACCESSSTATE_REQLEN,
-                           GETKAVERACCESSSTATE_RSPLEN) != 0) {
+        if (protocol::Request(*this, protocol::kGetRepositoryAccessState) != 0) {
             KAVER_LOG("The getKaverAccessState IPMI command failed.");
             errorInfo.lastErr = ZEMT_GKAVFAILED;
             return false;
@@ -107,7 +105,7 @@ int secureKaver::iSSarniVELD() {
     try {
         KAVER_LOG("Function secureKaver::iSSarniVELD started");
         clearShared();
-        int result = OEMIPMIRequest(GetSarniVELDVersion, 0x04, &IPMIReqBuf, GETIVELDVER_REQLEN, GETIVELDVER_RSPLEN);
+        int result = protocol::Request(*this, protocol::kGetControllerVersion);
         KAVER_LOG("Function secureKaver::iSSarniVELD closed");
         return result;
     } catch (...) {
@@ -152,7 +150,7 @@ uint8_t secureKaver::getStateFlag(uint8_t& value) {
         clearShared();
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
-        uint8_t result = IPMIRequest(kGetStateFlag, &IPMIReqBuf, GETFLAGSTATUS_REQLEN, GETFLAGSTATUS_RSPLEN);
+        uint8_t result = protocol::Request(*this, protocol::kGetStateFlag);
         if (result != 0) {
             KAVER_LOG("IPMI call for getStateFlag failed.");
             errorInfo.lastErr = ZEMT_GETSTATEERROR;
@@ -175,7 +173,7 @@ uint8_t secureKaver::setStateFlag(uint8_t value) {
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
         shared()[6] = value;
-        if (IPMIRequest(kSetStateFlag, &IPMIReqBuf, SETFLAGSTATUS_REQLEN, SETFLAGSTATUS_RSPLEN) == 0) {
+        if (protocol::Request(*this, protocol::kSetStateFlag) == 0) {
             errorInfo.lastErr = 0;
             return 0;
         }

@@ -2,13 +2,14 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/Protocol.h"
 #include "internal/hexDump.h"
 #include "secureKaver.h"
 
 EsmIPMICmdIoctlReq PollReqBuf;
 
 namespace {
-const uint8_t kGetKaverStatus = 0x0A;
+const protocol::SubCommand& kStatus = protocol::kGetKaverStatus;
 const std::size_t kSubCmdStatusByte = 5;
 }  // namespace
 
@@ -22,12 +23,13 @@ bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
             std::memset(&PollReqBuf, 0, sizeof PollReqBuf);
             ReqBuf[3] = static_cast<uint8_t>(thisSession.KAVER_Handle & 0xFF);
             ReqBuf[4] = static_cast<uint8_t>(thisSession.KAVER_Handle >> 8);
-            ReqBuf[2] = kGetKaverStatus;
+            ReqBuf[2] = kStatus.number;
             ReqBuf[kSubCmdStatusByte] = subCmd;
-            uint8_t r = OEMIPMIRequest(KaverSessionCommand, kGetKaverStatus, &PollReqBuf,
-                                       GETKAVERSTATUS_REQLEN, GETKAVERSTATUS_RSPLEN);
+            // Not IPMIRequest: a pending poll is simply polled again.
+            uint8_t r = OEMIPMIRequest(KaverSessionCommand, kStatus.number, &PollReqBuf, kStatus.reqLen,
+                                       kStatus.rspLen);
             if (DebugLog)
-                KAVER_LOG(" PollKaverCmdComplete IPMIResponse[" + hexDump(ReqBuf, GETKAVERSTATUS_RSPLEN) + "]");
+                KAVER_LOG(" PollKaverCmdComplete IPMIResponse[" + hexDump(ReqBuf, kStatus.rspLen) + "]");
             KAVER_LOG("SubCmdStatus: " + hexByte(ReqBuf[kSubCmdStatusByte]));
             if (r == KAVER_FAILURE) {
                 KAVER_LOG("GetKAVERStatus Command returned: FAILURE.  Breaking out of Poll Loop");

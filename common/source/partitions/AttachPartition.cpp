@@ -9,9 +9,6 @@
 
 namespace {
 
-const uint8_t kAttachPartitions = 5;
-const uint8_t kDetachPartitions = 6;
-
 const std::size_t kStatBitmapOffset = 5;
 const std::size_t kDynBitmapOffset = 9;
 
@@ -88,7 +85,7 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
             if (retries >= kMaxAttachPasses) throw static_cast<uint8_t>(ZEMT_FINDMOUNTERR);
 
             fillAttachDetach(*this, statBitMap, dynBitMap);
-            if (IPMIRequest(kAttachPartitions, &IPMIReqBuf, ATTACHPART_REQLEN, ATTACHPART_RSPLEN) != 0) {
+            if (protocol::Request(*this, protocol::kAttachPartitions) != 0) {
                 KAVER_LOG("AttachPartitions IPMI Request failed");
                 throw static_cast<uint8_t>(ZEMT_ATTACHPARTFAIL);
             }
@@ -160,7 +157,7 @@ bool secureKaver::DetachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
         if (dynBitMap != 0 && !unmountDynPartition()) KAVER_LOG("umountDynPartition failed.");
 
         fillAttachDetach(*this, statBitMap, dynBitMap);
-        if (IPMIRequest(kDetachPartitions, &IPMIReqBuf, DETACHPART_REQLEN, DETACHPART_RSPLEN) != 0) {
+        if (protocol::Request(*this, protocol::kDetachPartitions) != 0) {
             if (bDetachAll) KAVER_LOG("DetachPartitions IPMI Request failed");
             throw static_cast<uint8_t>(ZEMT_DETACHFAILED);
         }

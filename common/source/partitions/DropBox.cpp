@@ -65,8 +65,7 @@ bool secureKaver::CreateDropBox(const char* s_volName, uint32_t size, uint32_t* 
         for (std::size_t i = 0; i < partreq::kLabelLength && label[i] != '\0'; ++i)
             buffer[kVolNameOffset + i] = static_cast<uint8_t>(label[i]);
         buffer[kDevTypeOffset] = USB_KEY;
-        if (IPMIRequest(partreq::kCreateDynamicPartition, &IPMIReqBuf, CREATEDYNPART_REQLEN,
-                        CREATEDYNPART_RSPLEN) != 0) {
+        if (protocol::Request(*this, protocol::kCreateDynamicPartition) != 0) {
             KAVER_LOG("CreateDropBox failed");
             throw static_cast<uint8_t>(ZEMT_DYNPARTERR);
         }
@@ -105,9 +104,7 @@ bool secureKaver::CreateDropBox(const char* s_volName, uint32_t size, uint32_t* 
             } else {
                 try {
                     fillDelete(*this, created);
-                    // The undo goes out with the lengths of the create it undoes.
-                    if (IPMIRequest(partreq::kDeleteDynamicPartition, &IPMIReqBuf, CREATEDYNPART_REQLEN,
-                                    CREATEDYNPART_RSPLEN) != 0)
+                    if (protocol::Request(*this, protocol::kUndoCreateDynamicPartition) != 0)
                         KAVER_LOG("DeleteDynamicPartition failed");
                 } catch (...) {
                     KAVER_LOG("DeleteDynamicPartition failed");
@@ -138,10 +135,7 @@ bool secureKaver::DeleteDropBox(uint16_t iBitMap) {
             KAVER_LOG("DeleteDropBox 0 != iBitMap ");
         }
         fillDelete(*this, bitmap);
-        // The answer is read with the request's length, not the shorter
-        // DELETEDYNPART_RSPLEN.
-        if (IPMIRequest(partreq::kDeleteDynamicPartition, &IPMIReqBuf, DELETEDYNPART_REQLEN,
-                        DELETEDYNPART_REQLEN) != 0) {
+        if (protocol::Request(*this, protocol::kDeleteDropBox) != 0) {
             KAVER_LOG("DeleteDynamicPartition failed");
             throw static_cast<uint8_t>(ZEMT_DELDYNPARTERR);
         }

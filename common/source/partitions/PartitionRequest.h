@@ -9,15 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "core/Protocol.h"
 #include "secureKaver.h"
 
 namespace partreq {
-
-// Sub-commands (their lengths are the shared *_REQLEN / *_RSPLEN).
-const uint8_t kGetPartitionIndexInfo = 3;
-const uint8_t kGetPartitionInfo = 4;
-const uint8_t kCreateDynamicPartition = 7;
-const uint8_t kDeleteDynamicPartition = 8;
 
 // Offsets inside ReqRspBuffer.
 const std::size_t kHandleOffset = 3;
@@ -57,7 +52,7 @@ inline bool askPartitionInfo(secureKaver& kaver, uint8_t kind, unsigned n) {
     begin(kaver);
     buffer()[5] = kind;
     buffer()[6] = static_cast<uint8_t>(n);
-    return kaver.IPMIRequest(kGetPartitionInfo, &IPMIReqBuf, GETPARTINFO_REQLEN, GETPARTINFO_RSPLEN) == 0;
+    return protocol::Request(kaver, protocol::kGetPartitionInfo) == 0;
 }
 
 // The six label bytes of a GetPartitionInfo answer as text.  They come

@@ -8,12 +8,12 @@
 #include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/Protocol.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
 namespace {
 
-const uint8_t kSecureKaverUpdate = 9;
 const std::size_t kHashPartLength = 10;
 
 [[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }
@@ -59,7 +59,7 @@ void reportPass(const std::vector<cfgEntry>& list, uint32_t pass, uint32_t start
 bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint16_t reserveByte) {
     std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
     uint8_t* b = requestBytes();
-    b[2] = kSecureKaverUpdate;
+    b[2] = protocol::kSecureKaverUpdateHeader.number;
     putHandle(myHdl.KAVER_Handle);
     b[5] = 0;  // header
     const uint16_t bit = dropBoxBit();
@@ -71,14 +71,14 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
     // The controller acts on the drop box only once the header and all four
     // parts have arrived; after a refusal the rest would only hand it a
     // partial hash, so nothing more is sent and the copy has failed.
-    if (IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, UPDATEHASHHDR_REQLEN, UPDATEHASHHDR_RSPLEN) != KAVER_SUCCESS) {
+    if (protocol::Request(*this, protocol::kSecureKaverUpdateHeader) != KAVER_SUCCESS) {
         KAVER_LOG("Secure Kaver Copy hash header refused");
         return false;
     }
 
     for (std::size_t part = 0; part < 4; ++part) {
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
-        b[2] = kSecureKaverUpdate;
+        b[2] = protocol::kSecureKaverUpdateHashPart.number;
         putHandle(myHdl.KAVER_Handle);
         b[5] = 1;  // data
         std::string carried;
@@ -90,8 +90,7 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
             carried += ' ';
         }
         KAVER_LOG("Secure Kaver CopyPart " + std::to_string(part + 1) + " Hash: " + carried);
-        if (IPMIRequest(kSecureKaverUpdate, &IPMIReqBuf, SECKAVERUP_HASHDATA_REQLEN, SECKAVERUP_HASHDATA_RSPLEN) !=
-            KAVER_SUCCESS) {
+        if (protocol::Request(*this, protocol::kSecureKaverUpdateHashPart) != KAVER_SUCCESS) {
             KAVER_LOG("Secure Kaver Copy hash part " + std::to_string(part + 1) + " refused");
             return false;
         }

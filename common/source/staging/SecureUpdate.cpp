@@ -7,6 +7,8 @@
 #include "staging/DocumentFile.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/Protocol.h"
+#include "core/TrenFunctions.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
@@ -15,9 +17,6 @@ namespace {
 const int kPending = 0x1002;
 const int kTrenTimeout = 750;
 const uint16_t kSecureUpdateTimeout = 1200;
-const uint8_t kPollBegin = 0x20;
-const uint8_t kPollProcess = 0x22;
-const uint8_t kPollEnd = 0x23;
 
 [[noreturn]] void fail(uint8_t code) { throw static_cast<unsigned char>(code); }
 
@@ -58,16 +57,14 @@ bool finishStep(secureKaver& kaver, const std::string& step, const std::string& 
 }  // namespace
 
 void secureKaver::freeResponsePtr(void* p) {
-    FPROCZOLIPMIFREEGENERIC pfnFree =
-        reinterpret_cast<FPROCZOLIPMIFREEGENERIC>(CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMIFreeGeneric"));
+    FPROCZOLIPMIFREEGENERIC pfnFree = tren::Lookup(tren::kFreeGeneric);
     if (pfnFree != nullptr) pfnFree(p);
     else KAVER_LOG("freeResponsePtr : Unable to Free Memory");
 }
 
 bool secureKaver::beginSecureUpdate(uint32_t size) {
     KAVER_LOG("Entering beginSecureUpdate");
-    FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE>(
-        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverBeginSecureUpdate"));
+    FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = tren::Lookup(tren::kBeginSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("beginSecureUpdate : pfnBeginSecureUpdate is NULL");
         return false;
@@ -78,13 +75,12 @@ bool secureKaver::beginSecureUpdate(uint32_t size) {
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, kSecureUpdateTimeout, units, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
     return finishStep(*this, "beginSecureUpdate", "pfnBeginSecureUpdate", "beginSecureUpdate Succeeded", response,
-                      status, kPollBegin);
+                      status, protocol::kBeginSecureUpdate.number);
 }
 
 bool secureKaver::processSecureUpdate(std::string hash) {
     KAVER_LOG("Entering processSecureUpdate");
-    FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE>(
-        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverProcessSecureUpdate"));
+    FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = tren::Lookup(tren::kProcessSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("processSecureUpdate : pfnProcessSecureUpdate is NULL");
         return false;
@@ -96,13 +92,12 @@ bool secureKaver::processSecureUpdate(std::string hash) {
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, 0, 16, thisSession.KAVER_Handle, kTrenTimeout, digest, out, &status);
     return finishStep(*this, "processSecureUpdate", "pfnProcessSecureUpdate", nullptr, response, status,
-                      kPollProcess);
+                      protocol::kProcessSecureUpdate.number);
 }
 
 bool secureKaver::endSecureUpdate() {
     KAVER_LOG("Entering endSecureUpdate");
-    FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = reinterpret_cast<FPROCZOLIPMOEMKAVERENDSECUREUPDATE>(
-        CPlatformLayer::GetProcAddress(zolipmiLib, "ZOLIPMOEMKaverEndSecureUpdate"));
+    FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = tren::Lookup(tren::kEndSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("endSecureUpdate : pfnEndSecureUpdate is NULL");
         return false;
@@ -111,7 +106,7 @@ bool secureKaver::endSecureUpdate() {
     int status = 0;
     uint8_t* response = pfn(0, 0xFF, 0, thisSession.KAVER_Handle, kTrenTimeout, out, &status);
     return finishStep(*this, "endSecureUpdate", "pfnEndSecureUpdate", "endSecureUpdate Succeeded", response, status,
-                      kPollEnd);
+                      protocol::kEndSecureUpdate.number);
 }
 
 bool secureKaver::CompleteSignedUnzip() {

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/Protocol.h"
 #include "secureKaver.h"
 
 namespace {
-
-const uint8_t kStageAndUpdate = 37;
 
 const uint8_t kQueryCapability = 1;
 const uint8_t kStageOnly = 2;
@@ -96,7 +95,7 @@ bool secureKaver::checkGUIDEnable() {
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
         if (!IsSessionActive()) failNoSession("No Active Session to check GUID Compatibility");
         prepare(thisSession.KAVER_Handle, kQueryCapability);
-        if (IPMIRequest(kStageAndUpdate, &IPMIReqBuf, STAGEANDUPDATE_REQLEN, STAGEANDUPDATE_RSPLEN) != 0) {
+        if (protocol::Request(*this, protocol::kStageAndUpdate) != 0) {
             KAVER_LOG("checkGUIDEnable Command is failed");
             return false;
         }
@@ -122,7 +121,7 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
         // that keeps sending one cannot hold the update forever.
         while (nRetryCount < kStartAttempts) {
             prepare(thisSession.KAVER_Handle, operation);
-            if (IPMIRequest(kStageAndUpdate, &IPMIReqBuf, STAGEANDUPDATE_REQLEN, STAGEANDUPDATE_RSPLEN) != 0) {
+            if (protocol::Request(*this, protocol::kStageAndUpdate) != 0) {
                 KAVER_LOG("checkGUIDEnable Command is failed");
                 return -1;
             }
@@ -154,7 +153,7 @@ int secureKaver::pollForStatus() {
             std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
             if (!IsSessionActive()) failNoSession("No Active Session to perform Stage/Update");
             prepare(thisSession.KAVER_Handle, kReadStatus);
-            if (IPMIRequest(kStageAndUpdate, &IPMIReqBuf, STAGEANDUPDATE_REQLEN, STAGEANDUPDATE_RSPLEN) != 0)
+            if (protocol::Request(*this, protocol::kStageAndUpdate) != 0)
                 return -1;
             KAVER_LOG("Stage or Update KAVER command Is successful ");
             const Status& status = statusOf(block()[5]);
