@@ -83,6 +83,7 @@ int exitStatus(const char* command, const std::string& failure, unsigned code) {
     std::cerr << "zemt: " << command << ": " << failure;
     if (code != 0) std::cerr << ", error " << errorText(code);
     std::cerr << "\n";
+    if (*zemtLastFailureReason() != '\0') std::cerr << "zemt: reason: " << zemtLastFailureReason() << "\n";
     return kExitFailed;
 }
 

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "zemt_export.h"
+
 // Library error codes, kept in errorInfo.lastErr and returned by
 // getZEMTError().  Code 10 is not assigned.
 enum : uint8_t {
@@ -72,5 +74,21 @@ enum : uint8_t {
     ZEMT_CREATE_DYN_PART_FAILED = 64,
     ZEMT_MAX_THROW_MSG = 254
 };
+
+// Why the last failed operation failed, in words, for people: where the
+// failure happened (a command with its exit status, a file, a refused
+// controller request), with the context of each step in front ("pass #2:
+// copying fw.bin to KAV022/fw/fw.bin: /bin/cp exited 1").  Empty when
+// nothing was recorded.  Each long operation (initialisation, a copy
+// list's completion, an inventory exchange) clears it when it starts.
+// Process-wide, like the library's other state; the text stays valid until
+// the next library call.  The error codes stay the authoritative result.
+#ifdef __cplusplus
+extern "C" {
+#endif
+ZEMT_API const char* zemtLastFailureReason(void);
+#ifdef __cplusplus
+}
+#endif
 
 #endif

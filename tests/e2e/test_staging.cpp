@@ -3,6 +3,7 @@
 // split, join, verify and delete files through it.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 
@@ -283,6 +284,42 @@ TEST_F(StagingTest, ToolStagesVerifiesAndDeletes) {
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.out.find("\"verified\":false"), std::string::npos) << bad.out;
     EXPECT_NE(bad.out.find("\"code\":47"), std::string::npos) << bad.out;
+}
+
+// A staging that fails says why, after its code: the command and its exit
+// status, or the file, behind the step it failed in.
+TEST_F(StagingTest, ToolSaysWhyAStagingFailed) {
+    struct Case {
+        const char* fault;
+        const char* failure;
+        std::function<std::string(const std::string& source)> reason;
+    };
+    const Case cases[] = {
+        {"host=cp exit=1 times=always", "staging failed, error 27 (ZEMT_FINDMOUNTERR)",
+         [](const std::string& source) {
+             return "pass #1: copying " + source + " to kav022/fw/fw.bin: /bin/cp exited 1";
+         }},
+        {"host=mount match=SECUPD exit=32 times=always", "staging failed, error 27 (ZEMT_FINDMOUNTERR)",
+         [](const std::string&) {
+             return std::string("pass #1: attaching the drop box: mount -t vfat -oshortname=mixed,rw ") +
+                    "/dev/seckavupd-SECUPD /tmp/SECUPD exited 32 (60 attempts)";
+         }},
+        {"process effect=corrupt", "a copy did not match its source, error 47 (ZEMT_COPYVERIFYFAIL)",
+         [](const std::string& source) {
+             return "verifying the copies: kav022/fw/fw.bin does not match its source " + source;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Fresh();
+        WriteWorkFile("fw.bin", "firmware\n");
+        Fault(c.fault);
+        const ProcessResult failed = RunZemt({"--emulator", stateDir_, "stage", "fw.bin", "--to", "KAV022/fw"});
+        EXPECT_EQ(failed.exitCode, 1);
+        const std::string expected = "zemt: stage: " + std::string(c.failure) +
+                                     "\nzemt: reason: " + c.reason(workDir_ + "/fw.bin") + "\n";
+        EXPECT_NE(failed.err.find(expected), std::string::npos) << failed.err;
+    }
 }
 
 // The tool refuses what it cannot stage before it talks to the controller.

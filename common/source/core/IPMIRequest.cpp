@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "core/Protocol.h"
 #include "internal/hexDump.h"
 #include "secureKaver.h"
@@ -84,6 +85,18 @@ void frame(void* block, uint8_t netFnLun, uint8_t cmd, uint16_t reqLen, uint16_t
     req->Parameters.IRREx.RspPhaseBufLen = rspLen;
 }
 
+// What a failure reason calls a request: its sub-command's name, or the
+// command byte for the other OEM commands.
+std::string subCommandName(secureKaver& kaver, uint8_t subCmd) {
+    const std::string name = kaver.getIPMICommandName(subCmd);
+    return name.empty() ? "sub-command " + std::to_string(subCmd) : name;
+}
+
+std::string requestName(secureKaver& kaver, const uint8_t* request) {
+    if (request[1] != KAVER_IPMI_OEM_CMD) return "command 0x" + hexByte(request[1]);
+    return subCommandName(kaver, request[2]);
+}
+
 // One exchange through TREN; a missing entry point counts as a failed call.
 uint16_t callTren(void* block) {
     if (pfnCommandWithoutRetry == nullptr) {
@@ -141,15 +154,23 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
         if (attempt > 0) std::memcpy(block, &original, sizeof original);
         if (callTren(block) == 0) {
             KAVER_LOG("ZOLIPMCommand ERROR\n");
+            failure::Record(requestName(*this, bufferOf(&original)) + ": the hardware-access library exchanged nothing");
             return KAVER_FAILURE;
         }
         if (DebugLog) KAVER_LOG(responseDump(block));
         TransportStatus status = lookupStatus(asBlock(block)->Status);
         switch (status.action) {
-            case kAnswer:
-                return GetErrorCode(block);
+            case kAnswer: {
+                const uint8_t answered = bufferOf(block)[2];
+                const uint8_t code = GetErrorCode(block);
+                if (code != KAVER_SUCCESS && code != KAVER_PENDING)
+                    failure::Record(requestName(*this, bufferOf(&original)) + " refused: completion code 0x" +
+                                    hexByte(answered));
+                return code;
+            }
             case kFail:
                 KAVER_LOG(status.name);
+                failure::Record(requestName(*this, bufferOf(&original)) + ": transport status " + status.name);
                 return KAVER_FAILURE;
             case kRetryLater:
                 KAVER_LOG(status.name);
@@ -162,6 +183,8 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
     }
     // Ten answers that never settled; data overruns alone are a failure,
     // not the success an unmarked result would suggest.
+    failure::Record(requestName(*this, bufferOf(&original)) + ": no final answer in " + std::to_string(kMaxAttempts) +
+                    " attempts");
     return pending ? KAVER_PENDING : KAVER_FAILURE;
 }
 
@@ -178,8 +201,9 @@ uint8_t secureKaver::IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, u
     }
     if (DebugLog) KAVER_LOG(" IPMIRequest completion code =" + hexByte(result));
     if (buffer[2] == KAVER_PENDING) {
-        if (PollKaverCmdComplete(ZEMT_MAXPOLLCNT, subCmd)) return buffer[2];
-        return result;
+        const uint8_t settled = PollKaverCmdComplete(ZEMT_MAXPOLLCNT, subCmd) ? buffer[2] : result;
+        if (settled != KAVER_SUCCESS) failure::Prefix(subCommandName(*this, subCmd));
+        return settled;
     }
     return result;
 }

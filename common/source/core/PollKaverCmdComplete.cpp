@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "core/Protocol.h"
 #include "internal/hexDump.h"
 #include "secureKaver.h"
@@ -16,7 +17,11 @@ const std::size_t kSubCmdStatusByte = 5;
 bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
     uint8_t* ReqBuf = PollReqBuf.Parameters.IRREx.ReqRspBuffer;
     uint8_t* CalBuf = IPMIReqBuf.Parameters.IRREx.ReqRspBuffer;
+    // Why a poll that ends unsuccessfully ended; a failed poll request
+    // records its own reason.
+    std::string why = "not polled";
     if (IsSessionActive() && count > 0) {
+        why = "no final status after " + std::to_string(count) + " polls";
         for (int i = 0; i < count; ++i) {
             KAVER_LOG("Polling Count " + std::to_string(i) + " \n ");
             CPlatformLayer::Sleep(1);
@@ -33,15 +38,21 @@ bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
             KAVER_LOG("SubCmdStatus: " + hexByte(ReqBuf[kSubCmdStatusByte]));
             if (r == KAVER_FAILURE) {
                 KAVER_LOG("GetKAVERStatus Command returned: FAILURE.  Breaking out of Poll Loop");
+                why.clear();
                 break;
             }
             if (r == KAVER_SUCCESS) {
                 CalBuf[2] = ReqBuf[kSubCmdStatusByte];
-                if (ReqBuf[kSubCmdStatusByte] != KAVER_PENDING) break;
+                if (ReqBuf[kSubCmdStatusByte] != KAVER_PENDING) {
+                    why = "final status 0x" + hexByte(ReqBuf[kSubCmdStatusByte]);
+                    break;
+                }
                 continue;
             }
             KAVER_LOG(" PollKaverCmdComplete Response = " + std::to_string(r));
         }
     }
-    return ReqBuf[kSubCmdStatusByte] == KAVER_SUCCESS;
+    const bool done = ReqBuf[kSubCmdStatusByte] == KAVER_SUCCESS;
+    if (!done && !why.empty()) failure::Record(why);
+    return done;
 }

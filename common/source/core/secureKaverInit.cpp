@@ -2,6 +2,7 @@
 // bring the repository to a clean state.
 #include <cstdio>
 
+#include "core/FailureReason.h"
 #include "partitions/HostPaths.h"
 #include "secureKaver.h"
 
@@ -12,9 +13,11 @@ const uint32_t kSmallDropBoxLimit = 0x01D00000;
 
 bool secureKaver::secureKaverInit() {
     InitOk = false;
+    failure::Clear();
     getLinuxOSVer();
     if (LinuxOSVer == -1) {
         KAVER_LOG("Unsupported OS");
+        failure::Record("the host's operating system is not one the library supports");
         // Every failure of the initialisation leaves a code behind: callers
         // (the update wrapper above all) report it.
         errorInfo.lastErr = ZEMT_UNSUPPORTEDOS;
@@ -28,15 +31,20 @@ bool secureKaver::secureKaverInit() {
         // A repository kind the library does not know reads as none, but
         // without an error code of its own.
         errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
+        failure::Prefix("the controller reports no repository");
     } else if (!IsKaverEnabled()) {
         KAVER_LOG("Kaver is disabled.");
         errorInfo.lastErr = ZEMT_KAVER_DISABLED;
+        failure::Prefix("the repository is not enabled");
     } else {
         bool session = BeginKaverSessionExtended(KAVER_SESSION_TIMEOUT);
         if (!session) {
             KAVER_LOG("BeginKAVERSessionExt Session failed trying with BeginKaverSession");
             session = BeginKaverSession(KAVER_SESSION_TIMEOUT);
-            if (!session) KAVER_LOG("Begin Kaver Session Failed.");
+            if (!session) {
+                KAVER_LOG("Begin Kaver Session Failed.");
+                failure::Prefix("opening a session");
+            }
         }
         if (session) {
             char handle[32];

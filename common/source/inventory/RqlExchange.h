@@ -31,7 +31,9 @@ void request(xmlMode_t mode, const std::string& srcName, const std::string& dstN
 
 class Exchange {
 public:
-    explicit Exchange(secureKaver& kaver) : kaver_(kaver) {}
+    // Each exchange is one public operation: it starts with no failure
+    // reason, and each step below puts its own in front of what failed.
+    explicit Exchange(secureKaver& kaver);
 
     // A drop box of at least `size` bytes.  False, after "CreateDropBox
     // failed" and `failedText`, when the controller made none; a smaller
@@ -69,7 +71,8 @@ public:
     // After a failure with `code`: detaches the drop box when asked, then
     // deletes it if this exchange made it and has not deleted it, unless
     // its deletion is what failed and `retryFailedDelete` is false.  The
-    // reason code is kept whatever the clean-up itself reports.
+    // reason code and the failure reason are kept whatever the clean-up
+    // itself reports.
     void cleanUp(uint8_t code, bool detachFirst, bool retryFailedDelete, const char* deleteFailedText);
 
 private:

@@ -5,6 +5,7 @@
 #include "partitions/HostPaths.h"
 #include "partitions/PartitionRequest.h"
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "secureKaver.h"
 
 namespace {
@@ -98,6 +99,7 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
                 KAVER_LOG("Mount Point: " + mountPoint);
                 if (!mountStatPartition(label)) {
                     KAVER_LOG("mountStatPartition did not succeed. Detaching partition and Retrying");
+                    failure::Keep reason;
                     if (!DetachPartition(statBitMap, 0, partId, false))
                         KAVER_LOG("DetachPartition failed");
                     else
@@ -109,6 +111,7 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
             if (dynBitMap != 0) {
                 if (!mountDynPartition()) {
                     KAVER_LOG("mountDynPartition did not succeed. Detaching partition and Retrying");
+                    failure::Keep reason;
                     if (!DetachPartition(0, dynBitMap, 0, false))
                         KAVER_LOG("DetachPartition failed");
                     else
@@ -124,6 +127,7 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
         storeErrorInfo(code);
         KAVER_LOG("AttachPartition failed");
         if (code == ZEMT_FINDMOUNTERR) {
+            failure::Keep reason;
             bool detached = statBitMap != 0 ? DetachPartition(statBitMap, 0, partId, false)
                                             : DetachPartition(0, dynBitMap, 0, false);
             if (!detached) KAVER_LOG("DetachPartition failed");

@@ -6,6 +6,7 @@
 
 #include "partitions/HostPaths.h"
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "secureKaver.h"
 
 namespace {
@@ -124,11 +125,13 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     if (!hostpaths::isSafeVolumeLabel(label)) {
         KAVER_LOG("Invalid volume label " + std::string(isStatic ? "for mountStatPartition" : "for mountDynPartition") +
                   ".  Partition Not Mounted");
+        failure::Record("unusable volume label " + label);
         return false;
     }
     const std::string device = kaver.getDevicePath(label);
     if (device.empty()) {
         KAVER_LOG("Correct Volume Label not found.  Partition Not Mounted");
+        failure::Record("no disk labelled " + label + " appeared on the host");
         return false;
     }
     const std::string mountDir = mountDirOf(label);
@@ -139,25 +142,32 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     const PathKind dirKind = CPlatformLayer::GetPathKind(mountDir);
     if (dirKind != PathMissing && dirKind != PathDirectory) {
         KAVER_LOG("Mount directory " + mountDir + " exists and is not a directory.  Partition Not Mounted");
+        failure::Record(mountDir + " exists and is not a directory");
         return false;
     }
     const PathKind linkKind = CPlatformLayer::GetPathKind(link);
     if (linkKind != PathMissing && linkKind != PathSymlink) {
         KAVER_LOG("Device link " + link + " exists and is not a link.  Partition Not Mounted");
+        failure::Record(link + " exists and is not a link");
         return false;
     }
 
     KAVER_LOG("Creating directory ");
-    if (CPlatformLayer::Run("mkdir -p " + mountDir) != 0) {
+    const std::string makeDir = "mkdir -p " + mountDir;
+    const int made = CPlatformLayer::Run(makeDir);
+    if (made != 0) {
         KAVER_LOG("mkdir failed");
+        failure::Record(makeDir + " " + failure::CommandStatus(made));
         return false;
     }
     KAVER_LOG("Directory Created");
 
     const std::string linkCmd = "ln -sf " + device + " " + link;
     KAVER_LOG("Creating Link " + linkCmd);
-    if (CPlatformLayer::Run(linkCmd) != 0) {
+    const int linked = CPlatformLayer::Run(linkCmd);
+    if (linked != 0) {
         KAVER_LOG("Link creation failed");
+        failure::Record(linkCmd + " " + failure::CommandStatus(linked));
         removeMountDir(mountDir, "rm -rf " + mountDir);
         return false;
     }
@@ -174,9 +184,11 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     KAVER_LOG("Mounting partition " + link + " on " + mountDir);
     const std::string mountCmd = std::string("mount -t vfat -oshortname=mixed,") + mode + " " + link + " " + mountDir;
     KAVER_LOG(mountCmd);
+    int mounted = 0;
     for (int attempt = 0; attempt < kMountAttempts; ++attempt) {
         CPlatformLayer::Sleep(1);
-        if (CPlatformLayer::Run(mountCmd) == 0) {
+        mounted = CPlatformLayer::Run(mountCmd);
+        if (mounted == 0) {
             KAVER_LOG(isStatic ? "Partition Mounted" : "Dynamic Partition Mounted");
             kaver.mountedVolName = link;
             return true;
@@ -185,6 +197,8 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     }
 
     KAVER_LOG("mount failed");
+    failure::Record(mountCmd + " " + failure::CommandStatus(mounted) + " (" + std::to_string(kMountAttempts) +
+                    " attempts)");
     if (!esx3) {
         CPlatformLayer::Run("sync");
         CPlatformLayer::Run(kDropCaches);

@@ -8,6 +8,7 @@
 #include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/FailureReason.h"
 #include "core/Protocol.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
@@ -105,6 +106,8 @@ namespace {
 bool completeCopy(secureKaver& kaver, bool sarn) {
     static md5wrapper md5;
     std::unique_ptr<std::ostringstream> stream;
+    failure::Clear();
+    std::string step = "creating the drop box";  // what the reason of a failure is put behind
     try {
         uint32_t wanted = 0;
         kaver.CalculateAndAdjustPayloadSize(wanted);
@@ -130,8 +133,11 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         uint32_t start = 0;
         uint32_t pass = 0;
         while (start < kaver.FileList.size()) {
+            // "pass #N": the tool's progress lines begin "pass N: ".
+            const std::string thisPass = "pass #" + std::to_string(pass + 1);
             stream.reset(new std::ostringstream());
             AddCfgHdr(stream.get());
+            step = thisPass + ": attaching the drop box";
             if (!kaver.AttachPartition(0, dropBoxBit(), 0)) {
                 KAVER_LOG("AttachPartition failed");
                 fail(ZEMT_FINDMOUNTERR);
@@ -142,6 +148,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
                 KAVER_LOG("Dynamic Partition Mount Point NOT found");
                 fail(ZEMT_FINDMOUNTERR);
             }
+            step = thisPass;  // the fill names the file it failed on
             const std::string mountPoint(mount, strnlen(mount, sizeof mount));
             KAVER_LOG("Dynamic Partition Mount Point: " + mountPoint);
 
@@ -162,14 +169,17 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
             }
 
             std::string hash;
+            step = thisPass + ": writing the update document";
             if (!documentfile::place(kaver, md5, *stream, mountPoint, hash)) fail(ZEMT_FINDMOUNTERR);
             stream.reset();
 
+            step = thisPass + ": detaching the drop box";
             if (!kaver.DetachPartition(0, dropBoxBit(), 0, false)) {
                 KAVER_LOG("DetachPartition failed");
                 fail(ZEMT_DETACHFAILED);
             }
             KAVER_LOG("DetachPartition succeeded");
+            step = thisPass + ": handing the update document to the controller";
             if (!kaver.SecureKaverCopy(kaver.thisSession, hash, 0)) {
                 KAVER_LOG("SecureKaverCopy failed");
                 fail(ZEMT_SMCFAILED);
@@ -179,11 +189,13 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         }
 
         if (!sarn) {
+            step = "deleting the drop box";
             if (!kaver.DeleteDropBox(0)) {
                 KAVER_LOG("DeleteDropBox Failed");
                 fail(ZEMT_DELETEDROPBOXERR);
             }
             KAVER_LOG("DeleteDropBox succeeded");
+            step = "verifying the copies";
             if (!kaver.VerifyCopyFiles()) {
                 KAVER_LOG("Copy verification Failed");
                 fail(ZEMT_COPYVERIFYFAIL);
@@ -196,6 +208,8 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         stream.reset();
         kaver.storeErrorInfo(code);
         KAVER_LOG("copyPayload failed");
+        failure::Prefix(step);
+        failure::Keep reason;  // through the clean-up below
         if (code == ZEMT_CREATE_DYN_PART_FAILED) {
             KAVER_LOG(sarn ? "create drop box failed" : "Creat Drop Box Failed");
         } else if (code == ZEMT_FINDMOUNTERR || code == ZEMT_SMCFAILED) {
@@ -214,6 +228,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         kaver.storeErrorInfo(ZEMT_INTERROR);
         KAVER_LOG("copyPayload failed");
         KAVER_LOG("ZEMT internal error");
+        failure::Record(step + ": internal error");
         kaver.l_state = 0;
         return false;
     }

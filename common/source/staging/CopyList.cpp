@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
+#include "core/FailureReason.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
@@ -40,16 +42,23 @@ bool statSource(const std::string& path, struct stat& st) {
 
 // The size field of an entry is 32 bits wide, so a larger source could
 // not be described (nor split correctly): refuse it with the size code.
-int32_t entrySize(long long size) {
-    if (size < 0 || size > INT32_MAX) fail(ZEMT_SIZEGT2GB);
+int32_t entrySize(const std::string& src, long long size) {
+    if (size < 0 || size > INT32_MAX) {
+        failure::Record(src + " is larger than a copy-list entry can describe");
+        fail(ZEMT_SIZEGT2GB);
+    }
     return static_cast<int32_t>(size);
 }
 
+// Records why `src` cannot be used and ends the operation with `code`.
+[[noreturn]] void refuseSource(secureKaver& kaver, const std::string& src, int why, uint8_t code) {
+    kaver.errorInfo.errSubcode = static_cast<uint8_t>(why & 0xFF);
+    failure::Record("cannot read " + src + ": " + std::strerror(why));
+    fail(code);
+}
+
 void checkSource(secureKaver& kaver, const std::string& src, uint8_t code, struct stat& st) {
-    if (!statSource(src, st)) {
-        kaver.errorInfo.errSubcode = static_cast<uint8_t>(errno & 0xFF);
-        fail(code);
-    }
+    if (!statSource(src, st)) refuseSource(kaver, src, errno, code);
 }
 
 // A source that exists but cannot be read (a directory, no permission)
@@ -59,11 +68,8 @@ void checkSource(secureKaver& kaver, const std::string& src, uint8_t code, struc
 std::string hashSource(secureKaver& kaver, md5wrapper& md5, const std::string& src, const struct stat& st) {
     errno = 0;
     std::string hash = md5.getHashFromFile(src);
-    if (hash == "-1") {
-        int why = S_ISDIR(st.st_mode) ? EISDIR : (errno != 0 ? errno : EIO);
-        kaver.errorInfo.errSubcode = static_cast<uint8_t>(why & 0xFF);
-        fail(ZEMT_SRCFILEMISSING);
-    }
+    if (hash == "-1")
+        refuseSource(kaver, src, S_ISDIR(st.st_mode) ? EISDIR : (errno != 0 ? errno : EIO), ZEMT_SRCFILEMISSING);
     return hash;
 }
 
@@ -113,6 +119,7 @@ bool secureKaver::EndCopyFile() {
 
 bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
     static md5wrapper md5;
+    failure::Clear();
     try {
         if (src.empty() && twoNameAction(action)) {
             sessionEc = noSourceFile;
@@ -141,7 +148,7 @@ bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
                     entry.partNum = partitionOf(dest);
                 }
                 entry.filePerms = static_cast<int>(st.st_mode);
-                entry.fileSize = entrySize(st.st_size);
+                entry.fileSize = entrySize(src, st.st_size);
                 entry.hash = hashSource(*this, md5, src, st);
                 break;
             case signedunzip: {
@@ -155,7 +162,7 @@ bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
                 entry.dstName = dest;
                 entry.partNum = partitionOf(dest);
                 entry.filePerms = static_cast<int>(st.st_mode);
-                entry.fileSize = entrySize(static_cast<long long>(st.st_size) + sig.st_size + pkg.st_size);
+                entry.fileSize = entrySize(src, static_cast<long long>(st.st_size) + sig.st_size + pkg.st_size);
                 break;
             }
             case filemove:
@@ -195,6 +202,7 @@ bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
 bool secureKaver::AddFile(std::string src, std::string dest, bool /*SplitFile*/) {
     // Large files are split when the drop box is filled, whatever the flag.
     static md5wrapper md5;
+    failure::Clear();
     try {
         if (src.empty()) {
             sessionEc = noSourceFile;
@@ -216,7 +224,7 @@ bool secureKaver::AddFile(std::string src, std::string dest, bool /*SplitFile*/)
         entry.mode = filecopy;
         entry.algorithm = 1;
         entry.filePerms = static_cast<int>(st.st_mode);
-        entry.fileSize = entrySize(st.st_size);
+        entry.fileSize = entrySize(src, st.st_size);
         entry.partNum = GetPartNum(dest);
         entry.srcName = src;
         entry.dstName = dest;

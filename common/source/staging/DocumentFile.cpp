@@ -1,10 +1,12 @@
 #include "staging/DocumentFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/FailureReason.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
@@ -23,10 +25,13 @@ std::string recordPath(const std::string& mountPoint) {
 
 bool write(const std::string& path, const std::string& text) {
     FILE* out = CPlatformLayer::OpenHostFile(path, "wb");
-    if (out == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    if (std::fflush(out) != 0) ok = false;
-    if (std::fclose(out) != 0) ok = false;
+    bool ok = out != nullptr;
+    if (out != nullptr) {
+        ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        if (std::fflush(out) != 0) ok = false;
+        if (std::fclose(out) != 0) ok = false;
+    }
+    if (!ok) failure::Record("cannot write " + path + ": " + std::strerror(errno));
     return ok;
 }
 

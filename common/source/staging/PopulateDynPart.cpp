@@ -1,5 +1,6 @@
 // Filling a drop box: the copy commands, the size a copy list needs, and
 // the fillers that put one pass of a copy list into a mounted drop box.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "internal/ShellText.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/FailureReason.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
@@ -39,6 +41,7 @@ const uint16_t kSplitting = 2;
 void addToDocument(std::ostringstream* xmlStr, const cfgEntry& entry, const std::string& mntPnt, bool chunk) {
     if (!AddCfgEntry(xmlStr, entry, mntPnt, chunk)) {
         KAVER_LOG("AddCfgEntry failed");
+        failure::Record("the update document cannot describe " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
 }
@@ -64,13 +67,21 @@ void placeJoinedFile(std::ostringstream* xmlStr, const cfgEntry& chunk, const st
 // Space left in this pass, never below zero.
 int64_t spaceLeft(int64_t available) { return available > 0 ? available : 0; }
 
+// "WHAT: the system's reason", from errno.
+std::string withErrno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
 // Copies `length` bytes of `src` from `offset` into a new file `dst`.
 // Returns the bytes copied, or -1 when the target could not take them all
 // (a full device shows up here, not as a later verification mismatch).
+// Either failure records its reason.
 int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const std::string& dst) {
-    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(src.c_str(), "rb"), &std::fclose);
-    if (!in || src.find('\0') != std::string::npos) return 0;
-    if (fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    errno = EINVAL;  // a name with a NUL is never opened
+    std::unique_ptr<FILE, int (*)(FILE*)> in(
+        src.find('\0') == std::string::npos ? std::fopen(src.c_str(), "rb") : nullptr, &std::fclose);
+    if (!in || fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+        failure::Record(withErrno("cannot read " + src));
+        return 0;
+    }
     std::vector<char> buffer(static_cast<std::size_t>(length < static_cast<int64_t>(kCopyBuffer) ? length : kCopyBuffer));
     FILE* out = nullptr;
     int64_t copied = 0;
@@ -82,7 +93,10 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
         if (got == 0) break;
         if (out == nullptr) {
             out = CPlatformLayer::OpenHostFile(dst, "wb");
-            if (out == nullptr) return -1;
+            if (out == nullptr) {
+                failure::Record(withErrno("cannot write " + dst));
+                return -1;
+            }
         }
         if (std::fwrite(buffer.data(), 1, got, out) != got) {
             writeFailed = true;
@@ -90,9 +104,13 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
         }
         copied += static_cast<int64_t>(got);
     }
-    if (out == nullptr) return 0;  // nothing could be read
+    if (out == nullptr) {  // nothing could be read
+        failure::Record(std::ferror(in.get()) ? withErrno("cannot read " + src) : src + " ended before its recorded size");
+        return 0;
+    }
     if (std::fflush(out) != 0) writeFailed = true;
     if (std::fclose(out) != 0) writeFailed = true;
+    if (writeFailed) failure::Record(withErrno("cannot write " + dst));
     return writeFailed ? -1 : copied;
 }
 
@@ -110,12 +128,10 @@ void cutChunk(secureKaver& kaver, const std::string& mntPnt, std::ostringstream*
     int64_t want = static_cast<int64_t>(entry.fileSize) - entry.loc;
     if (want > capacity) want = capacity;
     const int64_t got = want > 0 ? copyChunk(entry.srcName, entry.loc, want, path) : 0;
-    if (got == 0) {
-        KAVER_LOG("Could not read file");
-        fail(ZEMT_INTERROR);
-    }
-    if (got < 0) {
-        KAVER_LOG("Could not write chunk " + path);
+    if (got <= 0) {
+        KAVER_LOG(got == 0 ? "Could not read file" : "Could not write chunk " + path);
+        if (want <= 0) failure::Record("the drop box has no room for a chunk");
+        failure::Prefix("copying chunk " + std::to_string(n) + " of " + entry.srcName + " to " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
     entry.loc += static_cast<int32_t>(got);
@@ -157,6 +173,8 @@ void addEntry(std::ostringstream* xmlStr, cfgEntry& entry, const std::string& mn
 void copyOrFail(const std::string& mntPnt, const cfgEntry& entry) {
     if (doCopy(mntPnt, entry.dstName, entry.srcName, entry.mode) != 0) {
         KAVER_LOG("doCopy failed");
+        failure::Prefix(entry.mode == dirmake ? "making folder " + entry.dstName
+                                              : "copying " + entry.srcName + " to " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
     KAVER_LOG("doCopy succeeded");
@@ -205,6 +223,7 @@ int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op) {
     if (!shelltext::staysInside(inside) || src.find('\0') != std::string::npos ||
         mntPnt.find('\0') != std::string::npos) {
         KAVER_LOG("doCopy refused an unusable name: " + dst);
+        failure::Record("unusable name " + dst);
         return -1;
     }
 
@@ -220,17 +239,20 @@ int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op) {
         }
     }
 
-    std::string cmd;
+    std::string program, cmd;
     switch (op) {
         case filecopy:
         case signedunzip:
-            cmd = "/bin/cp " + shelltext::arg(src) + " " + shelltext::arg(mntPnt + inside) + " > /dev/null";
+            program = "/bin/cp";
+            cmd = program + " " + shelltext::arg(src) + " " + shelltext::arg(mntPnt + inside) + " > /dev/null";
             break;
         case dirmake:
-            cmd = "/bin/mkdir -p " + shelltext::arg(mntPnt + inside) + " > /dev/null 2>&1";
+            program = "/bin/mkdir";
+            cmd = program + " -p " + shelltext::arg(mntPnt + inside) + " > /dev/null 2>&1";
             break;
         case ssib:
-            cmd = "/bin/cp " + shelltext::arg(src) + " " + shelltext::arg(mntPnt) + " > /dev/null";
+            program = "/bin/cp";
+            cmd = program + " " + shelltext::arg(src) + " " + shelltext::arg(mntPnt) + " > /dev/null";
             break;
         default:
             break;
@@ -238,7 +260,9 @@ int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op) {
     if (!cmd.empty()) KAVER_LOG("Cmd: " + cmd);
     KAVER_LOG("Executing command " + cmd);
     if (cmd.empty()) return 0;
-    return CPlatformLayer::Run(cmd);
+    const int status = CPlatformLayer::Run(cmd);
+    if (status != 0) failure::Record(program + " " + failure::CommandStatus(status));
+    return status;
 }
 
 void secureKaver::CalculateAndAdjustPayloadSize(uint32_t& size) {
@@ -358,12 +382,14 @@ bool secureKaver::populateDynPart(std::ostringstream* xmlStr) {
 
         if (doCopy(mnt, e.dstName, e.srcName, e.mode) != 0) {
             KAVER_LOG("doCopy of Payload zip failed");
+            failure::Prefix("copying " + e.srcName + " to " + e.dstName);
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Payload zip succeeded");
 
         if (doCopy(mnt, e.dstName + ".sig", e.srcName + ".sig", e.mode) != 0) {
             KAVER_LOG("doCopy of Signature file failed");
+            failure::Prefix("copying " + e.srcName + ".sig to " + e.dstName + ".sig");
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Signature file succeeded");
@@ -373,6 +399,7 @@ bool secureKaver::populateDynPart(std::ostringstream* xmlStr) {
         if (sep != std::string::npos) descriptor = e.dstName.substr(0, sep + 1) + "package.xml";
         if (doCopy(mnt, descriptor, "package.xml", e.mode) != 0) {
             KAVER_LOG("doCopy of Package XML file failed");
+            failure::Prefix("copying package.xml to " + descriptor);
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Package XML file succeeded");

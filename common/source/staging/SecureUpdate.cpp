@@ -7,6 +7,7 @@
 #include "staging/DocumentFile.h"
 #include "PlatformLayer.h"
 #include "UpdateDocument.h"
+#include "core/FailureReason.h"
 #include "core/Protocol.h"
 #include "core/TrenFunctions.h"
 #include "md5wrapper.h"
@@ -43,10 +44,13 @@ bool finishStep(secureKaver& kaver, const std::string& step, const std::string& 
         KAVER_LOG(step + " : " + pfn + " returned Pending status");
         if (!kaver.PollKaverCmdComplete(ZEMT_MAXPOLLCNT, pollSub)) {
             KAVER_LOG(step + " : PollKaverCmdComplete function returned false");
+            failure::Prefix(step);
             ok = false;
         }
     } else if (status != 0 || response == nullptr) {
         KAVER_LOG(step + " : " + pfn + " failed : Return Code - 0x" + hex4(status));
+        failure::Record(step + ": the hardware-access library answered status 0x" + hex4(status) +
+                        (response == nullptr ? " and no buffer" : ""));
         ok = false;
     }
     if (ok && succeeded != nullptr) KAVER_LOG(succeeded);
@@ -67,6 +71,7 @@ bool secureKaver::beginSecureUpdate(uint32_t size) {
     FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = tren::Lookup(tren::kBeginSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("beginSecureUpdate : pfnBeginSecureUpdate is NULL");
+        failure::Record(std::string("the hardware-access library lacks ") + tren::kBeginSecureUpdate.name);
         return false;
     }
     const uint16_t units = static_cast<uint16_t>(size >> 15);
@@ -83,6 +88,7 @@ bool secureKaver::processSecureUpdate(std::string hash) {
     FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = tren::Lookup(tren::kProcessSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("processSecureUpdate : pfnProcessSecureUpdate is NULL");
+        failure::Record(std::string("the hardware-access library lacks ") + tren::kProcessSecureUpdate.name);
         return false;
     }
     uint8_t digest[16] = {0};
@@ -100,6 +106,7 @@ bool secureKaver::endSecureUpdate() {
     FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = tren::Lookup(tren::kEndSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("endSecureUpdate : pfnEndSecureUpdate is NULL");
+        failure::Record(std::string("the hardware-access library lacks ") + tren::kEndSecureUpdate.name);
         return false;
     }
     uint8_t out[16] = {0};
@@ -112,11 +119,15 @@ bool secureKaver::endSecureUpdate() {
 bool secureKaver::CompleteSignedUnzip() {
     static md5wrapper md5;
     std::unique_ptr<std::ostringstream> stream;
+    failure::Clear();
+    std::string step = "beginning the secure update";  // what the reason of a failure is put behind
     try {
         uint32_t wanted = 0;
         CalculateAndAdjustPayloadSize(wanted);
         if (wanted > MAX_DYN_PART_SIZE) {
             KAVER_LOG("Payload size exceeds Maximum Dynamic partition size.");
+            failure::Record("the payload needs " + std::to_string(wanted) + " bytes, a drop box holds at most " +
+                            std::to_string(MAX_DYN_PART_SIZE));
             fail(ZEMT_PAYLOADSIZEGTMAX);
         }
         if (!beginSecureUpdate(wanted)) {
@@ -125,6 +136,7 @@ bool secureKaver::CompleteSignedUnzip() {
         }
         stream.reset(new std::ostringstream());
         AddCfgHdr(stream.get());
+        step = "mounting the drop box";
         if (!mountDynPartition()) {
             KAVER_LOG("mountDynPartition did not succeed.");
             fail(ZEMT_FINDMOUNTERR);
@@ -135,11 +147,13 @@ bool secureKaver::CompleteSignedUnzip() {
         }
         const std::string mountPoint(DynMountPoint, strnlen(DynMountPoint, sizeof DynMountPoint));
         KAVER_LOG("Dynamic Partition Mount Point: " + mountPoint);
+        step = "filling the drop box";
         if (!populateDynPart(stream.get())) {
             KAVER_LOG("populateDynPart failed");
             fail(ZEMT_FINDMOUNTERR);
         }
         std::string hash;
+        step = "writing the update document";
         if (!documentfile::place(*this, md5, *stream, mountPoint, hash)) {
             // End the update now rather than have a cut-short document refused.
             fail(ZEMT_FINDMOUNTERR);
@@ -147,10 +161,12 @@ bool secureKaver::CompleteSignedUnzip() {
 
         if (!unmountDynPartition()) KAVER_LOG("umountDynPartition failed.");
         ESX_RemoveEntries(0, kaverPartInfo[dynPartSlot].i_bitmap, 0);
+        step = "processing the secure update";
         if (!processSecureUpdate(hash)) {
             KAVER_LOG("processSecureUpdate failed");
             fail(ZEMT_PROCESS_SECUREUPDATE_FAILED);
         }
+        step = "ending the secure update";
         if (!endSecureUpdate()) {
             KAVER_LOG("EndSecureUpdate Failed");
             fail(ZEMT_END_SECUREUPDATE_FAILED);
@@ -162,6 +178,8 @@ bool secureKaver::CompleteSignedUnzip() {
     } catch (unsigned char code) {
         storeErrorInfo(code);
         KAVER_LOG("copyPayload failed");
+        failure::Prefix(step);
+        failure::Keep reason;  // through the clean-up below
         stream.reset();
         if (code == ZEMT_FINDMOUNTERR || code == ZEMT_PROCESS_SECUREUPDATE_FAILED) {
             // Begun and not ended: a mount left by a failed fill goes first.
@@ -175,6 +193,7 @@ bool secureKaver::CompleteSignedUnzip() {
         storeErrorInfo(ZEMT_INTERROR);
         KAVER_LOG("copyPayload failed");
         KAVER_LOG("ZEMT internal error");
+        failure::Record(step + ": internal error");
         l_state = 0;
         return false;
     }

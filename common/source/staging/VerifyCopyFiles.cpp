@@ -2,6 +2,7 @@
 // compared by MD5 with the sources as they were when they were added.
 #include "internal/ShellText.h"
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "md5wrapper.h"
 #include "secureKaver.h"
 
@@ -26,6 +27,7 @@ bool secureKaver::VerifyCopyFiles() {
     try {
         if (!AttachKaverPartition(label)) {
             KAVER_LOG("Attach partition failed");
+            failure::Prefix("attaching " + label);
             fail(ZEMT_ATTACHPARTFAIL);
         }
         KAVER_LOG("AttachPartition succeeded");
@@ -47,6 +49,7 @@ bool secureKaver::VerifyCopyFiles() {
             if (hash != entry.hash) {
                 KAVER_LOG("File: " + target + "Target File Hash: " + hash + ", Payload File Hash: " + entry.hash);
                 KAVER_LOG("The file copied to the kaver did not match the original file.");
+                failure::Record(entry.dstName + " does not match its source " + entry.srcName);
                 fail(ZEMT_COPYVERIFYFAIL);
             }
             KAVER_LOG("Verify Successful");
@@ -54,6 +57,7 @@ bool secureKaver::VerifyCopyFiles() {
         UpdateCompletionStatus = true;
         if (!DetachKaverPartition(label)) {
             KAVER_LOG("DetachPartition failed");
+            failure::Prefix("detaching " + label);
             fail(ZEMT_DETACHFAILED);
         }
         KAVER_LOG("DetachPartition succeeded");
@@ -62,6 +66,7 @@ bool secureKaver::VerifyCopyFiles() {
     } catch (unsigned char code) {
         storeErrorInfo(code);
         KAVER_LOG("Verification failed.");
+        failure::Keep reason;
         if (code == ZEMT_COPYVERIFYFAIL || code == ZEMT_FINDMOUNTERR) DetachKaverPartition(label);
         return false;
     } catch (...) {

@@ -342,6 +342,46 @@ TEST_F(TransportTest, PendingAnswerIsSettledByThePoll) {
     EXPECT_EQ(kaver->IPMIRequest(7, &IPMIReqBuf, 14, 9), 2);
 }
 
+// A request that fails says why in words: which request, and the
+// completion code, transport status or poll outcome that failed it.
+TEST_F(TransportTest, FailuresRecordTheirReason) {
+    struct Row {
+        const char* name;
+        std::vector<TrenReply> replies;
+        std::function<uint8_t(secureKaver&)> send;
+        const char* reason;
+    };
+    auto attach = [](secureKaver& k) { return k.IPMIRequest(5, &IPMIReqBuf, 13, 7); };
+    std::vector<TrenReply> timeouts(10, TrenReply::Transport(3));
+    const Row rows[] = {
+        {"refused", {TrenReply::Code(3)}, attach, "AttachPartitions refused: completion code 0x03"},
+        {"unknown code", {TrenReply::Code(0xC1)}, attach, "AttachPartitions refused: completion code 0xc1"},
+        {"transport failure", {TrenReply::Transport(2)}, attach, "AttachPartitions: transport status ESM_STATUS_CMD_BAD"},
+        {"no exchange", {TrenReply::NoExchange()}, attach,
+         "AttachPartitions: the hardware-access library exchanged nothing"},
+        {"never settled", timeouts, attach, "AttachPartitions: no final answer in 10 attempts"},
+        {"sub-command without a name", {TrenReply::Code(1)},
+         [](secureKaver& k) { return k.IPMIRequest(37, &IPMIReqBuf, 7, 8); },
+         "sub-command 37 refused: completion code 0x01"},
+        {"other OEM command", {TrenReply::Code(1)},
+         [](secureKaver& k) { return k.OEMIPMIRequest(GetKAVERType, 0, &IPMIReqBuf, 4, 6); },
+         "command 0xad refused: completion code 0x01"},
+        {"pending, then failed", {TrenReply::Code(2), TrenReply::Ok({0x42, 0x00, 1})}, attach,
+         "AttachPartitions: final status 0x01"},
+        {"pending, then the poll refused", {TrenReply::Code(2), TrenReply::Code(1)}, attach,
+         "AttachPartitions: GetKAVERStatus refused: completion code 0x01"},
+    };
+    build();
+    openSession(0x0042);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        tren.script.clear();
+        for (const TrenReply& reply : row.replies) tren.then(reply);
+        EXPECT_NE(row.send(*kaver), 0);
+        EXPECT_STREQ(zemtLastFailureReason(), row.reason);
+    }
+}
+
 TEST_F(TransportTest, DebugLogDumpsExactlyTheDeclaredLengths) {
     enableDebugLog();
     build();

@@ -245,6 +245,10 @@ TEST_F(CompleteTest, HostFailuresFailThePassAndRemoveTheDropBox) {
     EXPECT_EQ(kaver->getZEMTError(), ZEMT_FINDMOUNTERR);
     EXPECT_EQ(subs().back(), kDelete);
     EXPECT_EQ(kaver->l_state, 0);
+    const std::string mountReason = "pass #1: attaching the drop box: mount -t vfat -oshortname=mixed,rw "
+                                    "/dev/seckavupd-SECUPD " + root + "SECUPD ";
+    EXPECT_EQ(std::string(zemtLastFailureReason()).compare(0, mountReason.size(), mountReason), 0)
+        << zemtLastFailureReason();
 
     // A copy command fails in pass 1 (a full device makes cp fail).
     TearDown();
@@ -257,6 +261,25 @@ TEST_F(CompleteTest, HostFailuresFailThePassAndRemoveTheDropBox) {
     EXPECT_EQ(count(kHash), 0u) << "nothing handed over";
     EXPECT_TRUE(logHasInOrder(newLog(), {"populateDynPart failed", "copyPayload failed", "DetachPartition succeeded",
                                          "DeleteDropBox succeeded"}));
+    EXPECT_EQ(std::string(zemtLastFailureReason()),
+              "pass #1: copying " + cwd->file("small.bin") + " to KAV022/fw/small.bin: /bin/cp exited 1");
+}
+
+// The reason of a failure survives a clean-up that fails in turn, and the
+// next completion starts without one.
+TEST_F(CompleteTest, FailureReasonSurvivesTheCleanUp) {
+    stageTwoFiles();
+    platform.exitStatus["/bin/cp " + cwd->file("small.bin") + " " + root + "SECUPD/fw/small.bin > /dev/null"] = 256;
+    tren.onSubCommand[kDetach][0] = TrenReply::Code(0xC1);  // the clean-up's detach
+    EXPECT_FALSE(kaver->CompleteCopyFile());
+    EXPECT_EQ(std::string(zemtLastFailureReason()),
+              "pass #1: copying " + cwd->file("small.bin") + " to KAV022/fw/small.bin: /bin/cp exited 1");
+
+    TearDown();
+    SetUp();
+    stageTwoFiles();
+    EXPECT_TRUE(kaver->CompleteCopyFile());
+    EXPECT_STREQ(zemtLastFailureReason(), "");
 }
 
 TEST_F(CompleteTest, SarnCompleterNeitherDeletesNorVerifies) {

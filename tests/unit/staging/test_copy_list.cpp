@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
+
 #include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "KaverTest.h"
@@ -231,6 +234,8 @@ TEST_F(CopyListTest, RejectedEntriesLeaveTheListAsItWas) {
         EXPECT_EQ(kaver->sessionEc, row.sessionEc);
         if (row.errSubcode >= 0) {
             EXPECT_EQ(kaver->errorInfo.errSubcode, row.errSubcode);
+            EXPECT_THAT(zemtLastFailureReason(), testing::StartsWith("cannot read "));
+            EXPECT_THAT(zemtLastFailureReason(), testing::EndsWith(std::string(": ") + std::strerror(row.errSubcode)));
         }
         ASSERT_EQ(kaver->FileList.size(), 1u) << "nothing added";
         EXPECT_EQ(kaver->FileList[0].dstName, "KAV022/b.bin");

@@ -267,6 +267,8 @@ TEST_F(PopulateTest, FullDeviceOrFailedCopyFailsThePass) {
     EXPECT_FALSE(kaver->populateDynPart(box, &xml, start, 3 * MiB)) << "ENOSPC on the chunk";
     EXPECT_EQ(start, 0u);
     EXPECT_TRUE(logHasInOrder(log(), {"Split File: Creating Chunk", "populateDynPart failed"}));
+    EXPECT_EQ(std::string(zemtLastFailureReason()), "copying chunk 0 of " + big + " to KAV022/big.bin: cannot write " +
+                                                        box + "FileChunk0: No space left on device");
 
     // A whole-file copy whose cp fails (a full device makes cp exit 1).
     ASSERT_TRUE(kaver->EndCopyFile());
@@ -276,6 +278,7 @@ TEST_F(PopulateTest, FullDeviceOrFailedCopyFailsThePass) {
     platform.setExitStatus("/bin/cp " + small + " " + box + "small.bin > /dev/null", 256);
     EXPECT_FALSE(kaver->populateDynPart(box, &xml, start, 3 * MiB));
     EXPECT_EQ(kaver->FileList[0].processed, 0);
+    EXPECT_EQ(std::string(zemtLastFailureReason()), "copying " + small + " to KAV022/small.bin: /bin/cp exited 1");
     EXPECT_FALSE(kaver->populateDynPartSarn(box, &xml, start, 3 * MiB));
     EXPECT_TRUE(logHasInOrder(log(), {"Entering populateDynPartSarn", "doCopy failed",
                                       "populateDynPart failed with error code 31", "Leaving populateDynPartSarn"}));
@@ -288,6 +291,8 @@ TEST_F(PopulateTest, MissingSourceChunkFailsThePass) {
     uint32_t start = 0;
     EXPECT_FALSE(kaver->populateDynPart(box, &xml, start, 3 * MiB));
     EXPECT_TRUE(logHasInOrder(log(), {"Could not read file", "populateDynPart failed"}));
+    EXPECT_EQ(std::string(zemtLastFailureReason()),
+              "copying chunk 0 of " + big + " to KAV022/big.bin: cannot read " + big + ": No such file or directory");
 }
 
 TEST_F(PopulateTest, SarnFillerHandlesOnlyCopiesAndDirectories) {

@@ -1,0 +1,56 @@
+#include "core/FailureReason.h"
+
+#include <sys/wait.h>
+
+#include "zemt_error.h"
+
+namespace {
+// Process-wide, like the library's other state; made on first use so that
+// a static destructor elsewhere may still record.
+std::string& reason() {
+    static std::string* text = new std::string();
+    return *text;
+}
+
+// One line of text whatever names it holds: a control byte (a NUL would
+// end the text early for a C caller, a newline would start a line) is
+// written as \xNN.
+std::string oneLine(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 0x0F];
+        }
+    }
+    return out;
+}
+}  // namespace
+
+namespace failure {
+
+void Clear() { reason().clear(); }
+
+void Record(const std::string& why) { reason() = oneLine(why); }
+
+void Prefix(const std::string& context) {
+    std::string& text = reason();
+    text = text.empty() ? oneLine(context) : oneLine(context) + ": " + text;
+}
+
+const std::string& Text() { return reason(); }
+
+std::string CommandStatus(int status) {
+    if (status == -1) return "could not be run";
+    if (WIFEXITED(status)) return "exited " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
+    return "ended with status " + std::to_string(status);
+}
+
+}  // namespace failure
+
+const char* zemtLastFailureReason(void) { return failure::Text().c_str(); }
