@@ -690,7 +690,7 @@ bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
         return false;
     }
     long bytes = static_cast<long>(size) - mount.offset;
-    std::string scratch = MakeScratchDir(m_strStateDir, "writeback");
+    std::string scratch = MakeScratchDir(stateDir_, "writeback");
     if (scratch.empty()) {
         error = "no room for scratch files";
         return false;

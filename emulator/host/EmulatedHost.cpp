@@ -102,46 +102,46 @@ CEmulatedHost::CEmulatedHost(const std::string& stateDir) {
     std::string why;
     if (!CheckEmulatorPlaces(stateDir, why)) throw std::runtime_error(why);
     std::error_code ec;
-    m_strStateDir = NormalHostPath(fs::absolute(stateDir, ec).string());
-    m_strRootDir = JoinPath(m_strStateDir, files::kRoot);
-    m_strProgramDir = m_realHost.getCurrentProcessDirectory();
-    setenv(kStateDirEnv, m_strStateDir.c_str(), 1);
-    RemoveStaleScratch(m_strStateDir);
+    stateDir_ = NormalHostPath(fs::absolute(stateDir, ec).string());
+    rootDir_ = JoinPath(stateDir_, files::kRoot);
+    programDir_ = realHost_.getCurrentProcessDirectory();
+    setenv(kStateDirEnv, stateDir_.c_str(), 1);
+    RemoveStaleScratch(stateDir_);
     registerBuiltins();
 }
 
 CEmulatedHost::~CEmulatedHost() {}
 
 std::string CEmulatedHost::MapPath(const std::string& hostPath) const {
-    if (!IsMappedPath(hostPath, m_strProgramDir)) return hostPath;
+    if (!IsMappedPath(hostPath, programDir_)) return hostPath;
     std::string normal = NormalHostPath(hostPath);
     Mount mount;
     if (normal.compare(0, 5, "/tmp/") == 0 && MountHolding(normal, mount))
-        return m_strRootDir + mount.dir + foldedInside(m_strRootDir + mount.dir, normal.substr(mount.dir.size()));
-    return m_strRootDir + normal;
+        return rootDir_ + mount.dir + foldedInside(rootDir_ + mount.dir, normal.substr(mount.dir.size()));
+    return rootDir_ + normal;
 }
 
 void CEmulatedHost::RegisterCommand(const std::string& name, CEmulatedCommandHandler handler,
                                     bool needsFile) {
-    m_commands[name] = Entry{handler, needsFile};
+    commands_[name] = Entry{handler, needsFile};
 }
 
 std::string CEmulatedHost::HostSetting(const std::string& key, const std::string& fallback) const {
     KeyValueFile conf;
-    conf.Load(JoinPath(m_strStateDir, files::kHostConf));
+    conf.Load(JoinPath(stateDir_, files::kHostConf));
     return conf.Get(key, fallback);
 }
 
 void CEmulatedHost::SetHostSetting(const std::string& key, const std::string& value) {
-    StateLock lock(m_strStateDir);
-    std::string path = JoinPath(m_strStateDir, files::kHostConf);
+    StateLock lock(stateDir_);
+    std::string path = JoinPath(stateDir_, files::kHostConf);
     KeyValueFile conf;
     conf.Load(path);
     conf.Set(key, value);
     conf.Save(path);
 }
 
-unsigned long CEmulatedHost::Now() const { return ReadClock(m_strStateDir); }
+unsigned long CEmulatedHost::Now() const { return ReadClock(stateDir_); }
 
 // ---- command interpreter -------------------------------------------------------
 
@@ -149,8 +149,8 @@ int CEmulatedHost::runSimple(const std::vector<std::string>& argv, const std::st
                              std::string& out, std::string& err) {
     const std::string& program = argv[0];
     std::string name = baseName(program);
-    std::map<std::string, Entry>::iterator found = m_commands.find(name);
-    if (found == m_commands.end()) {
+    std::map<std::string, Entry>::iterator found = commands_.find(name);
+    if (found == commands_.end()) {
         err += program + ": command not found\n";
         return kNotFound;
     }
@@ -162,7 +162,7 @@ int CEmulatedHost::runSimple(const std::vector<std::string>& argv, const std::st
     // A scripted host failure: the command does nothing and fails.
     std::string joined;
     for (const std::string& word : argv) joined += (joined.empty() ? "" : " ") + word;
-    int faulted = FireHostFault(m_strStateDir, name, joined);
+    int faulted = FireHostFault(stateDir_, name, joined);
     if (faulted > 0) {
         err += program + ": emulated failure (fault script)\n";
         return faulted;
@@ -231,7 +231,7 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
             previous = pipeline.separator;
         }
     }
-    AppendLine(JoinPath(m_strStateDir, files::kHostCommandLog),
+    AppendLine(JoinPath(stateDir_, files::kHostCommandLog),
                std::to_string(Now()) + "\t" + kind + "\t" + std::to_string(status) + "\t" +
                    oneLine(line));
     return status;
@@ -244,13 +244,13 @@ int CEmulatedHost::InstallTren() { return treninstall::Install(*this); }
 int CEmulatedHost::UninstallTren() { return treninstall::Uninstall(*this); }
 void* CEmulatedHost::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
 
-void CEmulatedHost::FreeLibrary(void* handle) { m_realHost.FreeLibrary(handle); }
+void CEmulatedHost::FreeLibrary(void* handle) { realHost_.FreeLibrary(handle); }
 void* CEmulatedHost::GetProcAddress(void* handle, const std::string& name) {
-    return m_realHost.GetProcAddress(handle, name);
+    return realHost_.GetProcAddress(handle, name);
 }
-std::string CEmulatedHost::getCurrentDirectory() { return m_realHost.getCurrentDirectory(); }
-std::string CEmulatedHost::getCurrentProcessDirectory() { return m_realHost.getCurrentProcessDirectory(); }
-bool CEmulatedHost::setCurrentDirectory(const std::string& dir) { return m_realHost.setCurrentDirectory(dir); }
+std::string CEmulatedHost::getCurrentDirectory() { return realHost_.getCurrentDirectory(); }
+std::string CEmulatedHost::getCurrentProcessDirectory() { return realHost_.getCurrentProcessDirectory(); }
+bool CEmulatedHost::setCurrentDirectory(const std::string& dir) { return realHost_.setCurrentDirectory(dir); }
 
 void* CEmulatedHost::LoadLibrary(const std::string& name) {
     std::string path = name;
@@ -264,7 +264,7 @@ void* CEmulatedHost::LoadLibrary(const std::string& name) {
         std::string found;
         for (const char* dir : kLibraryDirs) {
             std::string candidate = std::string(dir) + "/" + name;
-            if (!IsMappedPath(candidate, m_strProgramDir)) continue;
+            if (!IsMappedPath(candidate, programDir_)) continue;
             mapped = true;
             if (found.empty() && access(MapPath(candidate).c_str(), R_OK) == 0) found = MapPath(candidate);
         }
@@ -272,7 +272,7 @@ void* CEmulatedHost::LoadLibrary(const std::string& name) {
         if (mapped) path = found;
     }
     // The stand-in reads the variable at every call; make sure it names us.
-    setenv(kStateDirEnv, m_strStateDir.c_str(), 1);
+    setenv(kStateDirEnv, stateDir_.c_str(), 1);
     return dlopen(path.c_str(), RTLD_NOW);
 }
 
@@ -289,7 +289,7 @@ int CEmulatedHost::ExecuteCmdNoWait(const std::string& cmd, bool, long&) {
     return 0;
 }
 
-void CEmulatedHost::Sleep(unsigned int seconds) { AdvanceClock(m_strStateDir, seconds); }
+void CEmulatedHost::Sleep(unsigned int seconds) { AdvanceClock(stateDir_, seconds); }
 
 std::vector<std::string> CEmulatedHost::GetFileList(const std::string& dir) {
     std::vector<std::string> files;
@@ -357,7 +357,7 @@ void CEmulatedHost::SyncFileSystems() {
 }
 
 PathKind CEmulatedHost::GetPathKind(const std::string& path) {
-    return m_realHost.GetPathKind(MapPath(path));
+    return realHost_.GetPathKind(MapPath(path));
 }
 
 bool CEmulatedHost::IsDirectory(const std::string& path) {
@@ -369,11 +369,11 @@ int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
     // Only sandbox files can be opened: a real /dev node is never touched.
     int fd = open(MapPath(path).c_str(), flags | O_CLOEXEC);
     if (fd < 0) return fd;
-    m_openDisks.erase(fd);
+    openDisks_.erase(fd);
     std::string normal = fs::path(path).lexically_normal().string();
     if (normal.compare(0, 5, "/dev/") == 0) {
         DiskTable disks;
-        disks.Load(m_strStateDir);
+        disks.Load(stateDir_);
         std::string node = normal.substr(5);
         Disk* disk = disks.FindByNode(node);
         if (disk != nullptr && disk->Visible()) {
@@ -381,7 +381,7 @@ int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
             open.node = node;
             // The partition node starts where the partition does.
             if (disk->offset > 0 && node == disk->PartitionNode()) open.offset = disk->offset;
-            m_openDisks[fd] = open;
+            openDisks_[fd] = open;
         }
     }
     return fd;
@@ -389,16 +389,16 @@ int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
 
 long CEmulatedHost::ReadDevice(int fd, void* buffer, unsigned int length,
                                unsigned long long offset) {
-    std::map<int, OpenDisk>::const_iterator disk = m_openDisks.find(fd);
-    if (disk != m_openDisks.end()) offset += static_cast<unsigned long long>(disk->second.offset);
+    std::map<int, OpenDisk>::const_iterator disk = openDisks_.find(fd);
+    if (disk != openDisks_.end()) offset += static_cast<unsigned long long>(disk->second.offset);
     return static_cast<long>(pread(fd, buffer, length, static_cast<off_t>(offset)));
 }
 
 int CEmulatedHost::IoctlDevice(int fd, unsigned long request, void* arg) {
-    std::map<int, OpenDisk>::const_iterator open = m_openDisks.find(fd);
+    std::map<int, OpenDisk>::const_iterator open = openDisks_.find(fd);
     DiskTable disks;
-    disks.Load(m_strStateDir);
-    Disk* disk = open == m_openDisks.end() ? nullptr : disks.FindByNode(open->second.node);
+    disks.Load(stateDir_);
+    Disk* disk = open == openDisks_.end() ? nullptr : disks.FindByNode(open->second.node);
     if (disk == nullptr || arg == nullptr) {
         // A plain file, or a disk that went away since it was opened.
         errno = disk == nullptr ? ENOTTY : EFAULT;
@@ -435,7 +435,7 @@ int CEmulatedHost::IoctlDevice(int fd, unsigned long request, void* arg) {
 }
 
 int CEmulatedHost::CloseDevice(int fd) {
-    m_openDisks.erase(fd);
+    openDisks_.erase(fd);
     return close(fd);
 }
 
@@ -443,14 +443,14 @@ int CEmulatedHost::CloseDevice(int fd) {
 
 std::string CEmulatedHost::HostPathOf(const std::string& sandboxPath) const {
     std::string normal = fs::path(sandboxPath).lexically_normal().string();
-    if (!isWithin(normal, m_strRootDir)) return "";
-    std::string rest = normal.substr(m_strRootDir.size());
+    if (!isWithin(normal, rootDir_)) return "";
+    std::string rest = normal.substr(rootDir_.size());
     return rest.empty() ? "/" : rest;
 }
 
-std::vector<CEmulatedHost::Mount> CEmulatedHost::Mounts() const { return LoadMounts(m_strStateDir); }
+std::vector<CEmulatedHost::Mount> CEmulatedHost::Mounts() const { return LoadMounts(stateDir_); }
 
-void CEmulatedHost::SaveMounts(const std::vector<Mount>& mounts) { zemt_emu::SaveMounts(m_strStateDir, mounts); }
+void CEmulatedHost::SaveMounts(const std::vector<Mount>& mounts) { zemt_emu::SaveMounts(stateDir_, mounts); }
 
 bool CEmulatedHost::MountHolding(const std::string& hostPath, Mount& mount) const {
     std::string normal = NormalHostPath(hostPath);
@@ -474,15 +474,15 @@ bool CEmulatedHost::procWrite(const std::string& hostPath, const std::string& te
         int host = -1, channel = -1, id = -1, lun = -1;
         if (words >> scsi >> verb >> host >> channel >> id >> lun && verb == "remove-single-entry" &&
             channel == 0 && id == 0 && lun == 0) {
-            StateLock lock(m_strStateDir);
+            StateLock lock(stateDir_);
             DiskTable disks;
-            disks.Load(m_strStateDir);
+            disks.Load(stateDir_);
             std::vector<Disk> kept;
             for (const Disk& d : disks.Disks())
                 if (!(d.id == "stale" && d.host == host)) kept.push_back(d);
             disks.Disks().swap(kept);
-            disks.Save(m_strStateDir);
-            SyncDiskNodes(m_strStateDir, disks);
+            disks.Save(stateDir_);
+            SyncDiskNodes(stateDir_, disks);
         }
     }
     // Other /proc files (drop_caches, ...) take the request and keep nothing.

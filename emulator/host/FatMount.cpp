@@ -133,7 +133,7 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
 
     FatGeometry geometry;
     if (!ReadFatGeometry(mount.image, mount.offset, geometry)) return EIO;
-    FatTally tally(m_strRootDir + mount.dir, geometry);
+    FatTally tally(rootDir_ + mount.dir, geometry);
     if (rewrite) tally.RemoveFile(static_cast<long long>(fs::file_size(target, ec)));
     else tally.AddName(folder, name);
     if (kind == kMakeDirectory) tally.AddFolder(target.string());
@@ -142,7 +142,7 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
 }
 
 FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
-    if (!writesTo(mode) || path.find('\0') != std::string::npos) return m_realHost.OpenHostFile(MapPath(path), mode);
+    if (!writesTo(mode) || path.find('\0') != std::string::npos) return realHost_.OpenHostFile(MapPath(path), mode);
     // The file is made (or emptied) first, as fopen would; what it may grow
     // to is what the mount has left once it is empty.
     int refused = CheckWrite(path, kCreateFile, 0);
@@ -151,13 +151,13 @@ FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
         return nullptr;
     }
     Mount mount;
-    FILE* plain = m_realHost.OpenHostFile(MapPath(path), mode);
+    FILE* plain = realHost_.OpenHostFile(MapPath(path), mode);
     if (plain == nullptr || !MountHolding(path, mount)) return plain;
     FatGeometry geometry;
     ReadFatGeometry(mount.image, mount.offset, geometry);
     std::error_code ec;
     long long size = static_cast<long long>(fs::file_size(MapPath(path), ec));
-    FatTally tally(m_strRootDir + mount.dir, geometry);
+    FatTally tally(rootDir_ + mount.dir, geometry);
     tally.RemoveFile(size);
     LimitedFile* file = new LimitedFile{dup(fileno(plain)), tally.FreeClusters() * geometry.clusterBytes};
     std::fclose(plain);

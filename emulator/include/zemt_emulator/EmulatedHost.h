@@ -45,8 +45,8 @@ public:
     explicit CEmulatedHost(const std::string& stateDir);
     virtual ~CEmulatedHost();
 
-    const std::string& StateDir() const { return m_strStateDir; }
-    const std::string& RootDir() const { return m_strRootDir; }
+    const std::string& StateDir() const { return stateDir_; }
+    const std::string& RootDir() const { return rootDir_; }
 
     // Where a host path lives: a path in one of the mapped host locations
     // (zemt_emulator/HostBoundary.h) lies under the sandbox root, normalised;
@@ -149,14 +149,14 @@ private:
         std::string node;  // "sdb", "sdb1", "sg1"
         long offset = 0;   // added to every read (a partition node)
     };
-    std::map<int, OpenDisk> m_openDisks;
+    std::map<int, OpenDisk> openDisks_;
     void registerBuiltins();
 
-    CLinuxImpl m_realHost;  // the slots above that are the caller's own
-    std::string m_strStateDir;
-    std::string m_strRootDir;
-    std::string m_strProgramDir;  // where the install script is looked for
-    std::map<std::string, Entry> m_commands;
+    CLinuxImpl realHost_;  // the slots above that are the caller's own
+    std::string stateDir_;
+    std::string rootDir_;
+    std::string programDir_;  // where the install script is looked for
+    std::map<std::string, Entry> commands_;
 };
 
 // Installs an emulated host on the state directory named by
