@@ -96,11 +96,11 @@ bool CLinuxImpl::IsFileExits(const std::string& name) {
 }
 
 // The counted TREN install is shared with the stand-ins (TrenInstall.cpp).
-bool CLinuxImpl::isTRENInstalled() { return treninstall::IsInstalled(*this); }
-bool CLinuxImpl::isPAVOTRENInstalled() { return treninstall::IsPavoInstalled(*this); }
-int CLinuxImpl::InstallTren() { return treninstall::Install(*this); }
-int CLinuxImpl::UninstallTren() { return treninstall::Uninstall(*this); }
-void* CLinuxImpl::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
+bool CLinuxImpl::isTRENInstalled() { return treninstall::isInstalled(*this); }
+bool CLinuxImpl::isPAVOTRENInstalled() { return treninstall::isPavoInstalled(*this); }
+int CLinuxImpl::InstallTren() { return treninstall::install(*this); }
+int CLinuxImpl::UninstallTren() { return treninstall::uninstall(*this); }
+void* CLinuxImpl::LoadTrenLibrary(const std::string& name) { return treninstall::loadLibrary(*this, name); }
 
 int CLinuxImpl::SetUserId(unsigned int uid) { return setuid(uid); }
 

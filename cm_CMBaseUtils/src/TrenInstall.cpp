@@ -20,7 +20,7 @@ int run(IPlatformImpl& host, const std::string& cmd) {
 
 namespace treninstall {
 
-bool IsInstalled(IPlatformImpl& host) {
+bool isInstalled(IPlatformImpl& host) {
     const std::string path = kTrenDir + "libzolipm.so";
     BASEUTILS_LOG("Load library using " + path);
     void* handle = host.LoadLibrary(path);
@@ -31,7 +31,7 @@ bool IsInstalled(IPlatformImpl& host) {
     return true;
 }
 
-bool IsPavoInstalled(IPlatformImpl& host) {
+bool isPavoInstalled(IPlatformImpl& host) {
     void* handle = host.LoadLibrary("libzolipm.so");
     if (handle == nullptr) handle = host.LoadLibrary("libzolipm32.so");
     if (handle == nullptr) return false;
@@ -39,7 +39,7 @@ bool IsPavoInstalled(IPlatformImpl& host) {
     return true;
 }
 
-int Install(IPlatformImpl& host) {
+int install(IPlatformImpl& host) {
     if (++CLinuxImpl::nTRENInstallRefCount > 1) return 0;
     CLinuxImpl::bTRENAlreadyInstalled = host.isTRENInstalled();
     if (CLinuxImpl::bTRENAlreadyInstalled) return 0;
@@ -51,7 +51,7 @@ int Install(IPlatformImpl& host) {
         return 0;
     }
     BASEUTILS_LOG("InstallTren: Tren Installation Failed");
-    if (IsPavoInstalled(host)) {
+    if (isPavoInstalled(host)) {
         BASEUTILS_LOG("InstallTren: Found PAVO Tren");
         return 0;
     }
@@ -59,7 +59,7 @@ int Install(IPlatformImpl& host) {
     return 1;
 }
 
-int Uninstall(IPlatformImpl& host) {
+int uninstall(IPlatformImpl& host) {
     if (--CLinuxImpl::nTRENInstallRefCount > 0 || CLinuxImpl::bTRENAlreadyInstalled) {
         BASEUTILS_LOG("UninstallTren: Tren Uninstalled Successfully");
         return 0;
@@ -69,7 +69,7 @@ int Uninstall(IPlatformImpl& host) {
     return status != 0 ? 1 : 0;
 }
 
-void* LoadLibrary(IPlatformImpl& host, const std::string& name) {
+void* loadLibrary(IPlatformImpl& host, const std::string& name) {
     void* handle = host.LoadLibrary(kTrenDir + name);
     if (handle != nullptr) return handle;
     BASEUTILS_LOG("LoadTrenLibrary: Unable to Load " + name + " from " + kTrenDir);

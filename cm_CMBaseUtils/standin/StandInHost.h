@@ -50,7 +50,7 @@ public:
 
 protected:
     // Prints "unexpected host call: NAME" on stderr and aborts.
-    [[noreturn]] static void Unexpected(const char* slot);
+    [[noreturn]] static void unexpected(const char* slot);
 };
 
 #endif

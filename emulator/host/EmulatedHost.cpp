@@ -239,10 +239,10 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
 
 // ---- platform slots -----------------------------------------------------------------
 
-bool CEmulatedHost::isTRENInstalled() { return treninstall::IsInstalled(*this); }
-int CEmulatedHost::InstallTren() { return treninstall::Install(*this); }
-int CEmulatedHost::UninstallTren() { return treninstall::Uninstall(*this); }
-void* CEmulatedHost::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
+bool CEmulatedHost::isTRENInstalled() { return treninstall::isInstalled(*this); }
+int CEmulatedHost::InstallTren() { return treninstall::install(*this); }
+int CEmulatedHost::UninstallTren() { return treninstall::uninstall(*this); }
+void* CEmulatedHost::LoadTrenLibrary(const std::string& name) { return treninstall::loadLibrary(*this, name); }
 
 void CEmulatedHost::FreeLibrary(void* handle) { realHost_.FreeLibrary(handle); }
 void* CEmulatedHost::GetProcAddress(void* handle, const std::string& name) {

@@ -32,10 +32,10 @@ void FakePlatform::useTren(FakeTren& tren) {
     addLibrary(kTrenDir + "libzolipm32.so", tren.handle());
 }
 
-bool FakePlatform::isTRENInstalled() { return treninstall::IsInstalled(*this); }
-int FakePlatform::InstallTren() { return treninstall::Install(*this); }
-int FakePlatform::UninstallTren() { return treninstall::Uninstall(*this); }
-void* FakePlatform::LoadTrenLibrary(const std::string& name) { return treninstall::LoadLibrary(*this, name); }
+bool FakePlatform::isTRENInstalled() { return treninstall::isInstalled(*this); }
+int FakePlatform::InstallTren() { return treninstall::install(*this); }
+int FakePlatform::UninstallTren() { return treninstall::uninstall(*this); }
+void* FakePlatform::LoadTrenLibrary(const std::string& name) { return treninstall::loadLibrary(*this, name); }
 
 void* FakePlatform::LoadLibrary(const std::string& name) {
     loadAttempts.push_back(name);

@@ -14,16 +14,16 @@ class IPlatformImpl;
 namespace treninstall {
 
 // The host's own copy in its directory (libzolipm.so, then libzolipm32.so).
-bool IsInstalled(IPlatformImpl& host);
+bool isInstalled(IPlatformImpl& host);
 // A copy on the system library path, as the management suite installs it.
-bool IsPavoInstalled(IPlatformImpl& host);
+bool isPavoInstalled(IPlatformImpl& host);
 // Counted: the first call installs (or finds) it; 0 on success, 1 on failure.
-int Install(IPlatformImpl& host);
+int install(IPlatformImpl& host);
 // Counted: the last call removes what this process installed; 0, or 1 when
 // the uninstall script failed.
-int Uninstall(IPlatformImpl& host);
+int uninstall(IPlatformImpl& host);
 // From the library's own directory, else from the system library path.
-void* LoadLibrary(IPlatformImpl& host, const std::string& name);
+void* loadLibrary(IPlatformImpl& host, const std::string& name);
 
 }  // namespace treninstall
 

@@ -33,18 +33,18 @@ std::string oneLine(const std::string& text) {
 
 namespace failure {
 
-void Clear() { reason().clear(); }
+void clear() { reason().clear(); }
 
-void Record(const std::string& why) { reason() = oneLine(why); }
+void record(const std::string& why) { reason() = oneLine(why); }
 
-void Prefix(const std::string& context) {
+void prefix(const std::string& context) {
     std::string& text = reason();
     text = text.empty() ? oneLine(context) : oneLine(context) + ": " + text;
 }
 
-const std::string& Text() { return reason(); }
+const std::string& text() { return reason(); }
 
-std::string CommandStatus(int status) {
+std::string commandStatus(int status) {
     if (status == -1) return "could not be run";
     if (WIFEXITED(status)) return "exited " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
@@ -53,4 +53,4 @@ std::string CommandStatus(int status) {
 
 }  // namespace failure
 
-const char* zemtLastFailureReason(void) { return failure::Text().c_str(); }
+const char* zemtLastFailureReason(void) { return failure::text().c_str(); }

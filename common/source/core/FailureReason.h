@@ -12,24 +12,24 @@
 namespace failure {
 
 // Forgets the reason; each public operation that records one starts here.
-void Clear();
+void clear();
 // Records why something failed, replacing an earlier reason.
-void Record(const std::string& why);
+void record(const std::string& why);
 // Puts "context: " in front of the reason (the context alone when there
 // is none yet).
-void Prefix(const std::string& context);
-const std::string& Text();
+void prefix(const std::string& context);
+const std::string& text();
 
 // A system() status in words: "exited 1", "was killed by signal 9", "could
 // not be run".
-std::string CommandStatus(int status);
+std::string commandStatus(int status);
 
 // Keeps the reason of a failure while its clean-up runs: what the clean-up
 // itself fails at is logged as before but does not replace the cause.
 class Keep {
 public:
-    Keep() : saved_(Text()) {}
-    ~Keep() { Record(saved_); }
+    Keep() : saved_(text()) {}
+    ~Keep() { record(saved_); }
     Keep(const Keep&) = delete;
     Keep& operator=(const Keep&) = delete;
 

@@ -9,7 +9,7 @@ int secureKaver::GetSystemGeneration() {
                   std::to_string(static_cast<int>(GenerationType)));
         return GenerationType;
     }
-    FPROCZOLIPMGETSYSTEMINFOPARAMETER getSystemInfo = tren::Lookup(tren::kGetSystemInfoParameter);
+    FPROCZOLIPMGETSYSTEMINFOPARAMETER getSystemInfo = tren::lookup(tren::kGetSystemInfoParameter);
     if (getSystemInfo == nullptr) {
         KAVER_LOG("GetSystemGeneration : pfnGetSystemInfo is NULL ");
         return Failure;
@@ -33,7 +33,7 @@ int secureKaver::GetSystemGeneration() {
         KAVER_LOG("Sarn System");
         result = SarnGen;
     }
-    FPROCZOLIPMIFREEGENERIC freeGeneric = tren::Lookup(tren::kFreeGeneric);
+    FPROCZOLIPMIFREEGENERIC freeGeneric = tren::lookup(tren::kFreeGeneric);
     if (freeGeneric != nullptr)
         freeGeneric(buffer);
     else

@@ -154,7 +154,7 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
         if (attempt > 0) std::memcpy(block, &original, sizeof original);
         if (callTren(block) == 0) {
             KAVER_LOG("ZOLIPMCommand ERROR\n");
-            failure::Record(requestName(*this, bufferOf(&original)) + ": the hardware-access library exchanged nothing");
+            failure::record(requestName(*this, bufferOf(&original)) + ": the hardware-access library exchanged nothing");
             return KAVER_FAILURE;
         }
         if (DebugLog) KAVER_LOG(responseDump(block));
@@ -164,13 +164,13 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
                 const uint8_t answered = bufferOf(block)[2];
                 const uint8_t code = GetErrorCode(block);
                 if (code != KAVER_SUCCESS && code != KAVER_PENDING)
-                    failure::Record(requestName(*this, bufferOf(&original)) + " refused: completion code 0x" +
+                    failure::record(requestName(*this, bufferOf(&original)) + " refused: completion code 0x" +
                                     hexByte(answered));
                 return code;
             }
             case kFail:
                 KAVER_LOG(status.name);
-                failure::Record(requestName(*this, bufferOf(&original)) + ": transport status " + status.name);
+                failure::record(requestName(*this, bufferOf(&original)) + ": transport status " + status.name);
                 return KAVER_FAILURE;
             case kRetryLater:
                 KAVER_LOG(status.name);
@@ -183,7 +183,7 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
     }
     // Ten answers that never settled; data overruns alone are a failure,
     // not the success an unmarked result would suggest.
-    failure::Record(requestName(*this, bufferOf(&original)) + ": no final answer in " + std::to_string(kMaxAttempts) +
+    failure::record(requestName(*this, bufferOf(&original)) + ": no final answer in " + std::to_string(kMaxAttempts) +
                     " attempts");
     return pending ? KAVER_PENDING : KAVER_FAILURE;
 }
@@ -202,7 +202,7 @@ uint8_t secureKaver::IPMIRequest(uint8_t subCmd, void* block, uint16_t reqLen, u
     if (DebugLog) KAVER_LOG(" IPMIRequest completion code =" + hexByte(result));
     if (buffer[2] == KAVER_PENDING) {
         const uint8_t settled = PollKaverCmdComplete(ZEMT_MAXPOLLCNT, subCmd) ? buffer[2] : result;
-        if (settled != KAVER_SUCCESS) failure::Prefix(subCommandName(*this, subCmd));
+        if (settled != KAVER_SUCCESS) failure::prefix(subCommandName(*this, subCmd));
         return settled;
     }
     return result;

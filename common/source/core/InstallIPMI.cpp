@@ -18,7 +18,7 @@ int secureKaver::InstallIPMI() {
         return 1;
     }
     KAVER_LOG("InstallIPMI: CPlatformLayer::LoadTrenLibrary successful");
-    pfnCommandWithoutRetry = tren::Lookup(tren::kCommand);
+    pfnCommandWithoutRetry = tren::lookup(tren::kCommand);
     if (pfnCommandWithoutRetry != nullptr)
         KAVER_LOG("InstallIPMI: CPlatformLayer::GetProcAddress pfnCommandWithoutRetry successful ");
     return 0;

@@ -26,7 +26,7 @@ bool secureKaver::BeginKaverSession(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, 0);
-        if (protocol::Request(*this, protocol::kBeginSession) == 0) {
+        if (protocol::request(*this, protocol::kBeginSession) == 0) {
             KAVER_LOG("Session started successfully");
             thisSession.sessionActive = true;
             return true;
@@ -53,7 +53,7 @@ bool secureKaver::BeginKaverSessionExtended(uint16_t timeout) {
         }
         errorInfo.lastErr = 0;
         prepareBegin(timeout, kExtendedFlag);
-        if (protocol::Request(*this, protocol::kBeginSessionExtended) == 0) {
+        if (protocol::request(*this, protocol::kBeginSessionExtended) == 0) {
             KAVER_LOG("Session started successfully using BeginKAVERSessionExtended command");
             thisSession.sessionActive = true;
             return true;
@@ -82,7 +82,7 @@ bool secureKaver::EndKaverSession() {
         uint8_t* buffer = requestBuffer();
         buffer[3] = static_cast<uint8_t>(thisSession.KAVER_Handle & 0xFF);
         buffer[4] = static_cast<uint8_t>(thisSession.KAVER_Handle >> 8);
-        if (protocol::Request(*this, protocol::kEndSession) == 0) {
+        if (protocol::request(*this, protocol::kEndSession) == 0) {
             thisSession = sessionHandle();
             KAVER_LOG("EndKaverSession succeeded");
             return true;

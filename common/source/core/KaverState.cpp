@@ -52,7 +52,7 @@ std::string stateFlagMessage(uint8_t value) {
 kaverSupport_t secureKaver::GetKaverType() {
     try {
         clearShared();
-        if (protocol::Request(*this, protocol::kGetRepositoryKind) != 0) {
+        if (protocol::request(*this, protocol::kGetRepositoryKind) != 0) {
             KAVER_LOG("There is no kaver present on this system.");
             errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
             return noKaverPresent;
@@ -78,7 +78,7 @@ int secureKaver::IsKaverPresent() { return KAVERType; }
 bool secureKaver::IsKaverEnabled() {
     try {
         clearShared();
-        if (protocol::Request(*this, protocol::kGetRepositoryAccessState) != 0) {
+        if (protocol::request(*this, protocol::kGetRepositoryAccessState) != 0) {
             KAVER_LOG("The getKaverAccessState IPMI command failed.");
             errorInfo.lastErr = ZEMT_GKAVFAILED;
             return false;
@@ -105,7 +105,7 @@ int secureKaver::iSSarniVELD() {
     try {
         KAVER_LOG("Function secureKaver::iSSarniVELD started");
         clearShared();
-        int result = protocol::Request(*this, protocol::kGetControllerVersion);
+        int result = protocol::request(*this, protocol::kGetControllerVersion);
         KAVER_LOG("Function secureKaver::iSSarniVELD closed");
         return result;
     } catch (...) {
@@ -150,7 +150,7 @@ uint8_t secureKaver::getStateFlag(uint8_t& value) {
         clearShared();
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
-        uint8_t result = protocol::Request(*this, protocol::kGetStateFlag);
+        uint8_t result = protocol::request(*this, protocol::kGetStateFlag);
         if (result != 0) {
             KAVER_LOG("IPMI call for getStateFlag failed.");
             errorInfo.lastErr = ZEMT_GETSTATEERROR;
@@ -173,7 +173,7 @@ uint8_t secureKaver::setStateFlag(uint8_t value) {
         putHandle(shared(), thisSession.KAVER_Handle);
         shared()[5] = 0;
         shared()[6] = value;
-        if (protocol::Request(*this, protocol::kSetStateFlag) == 0) {
+        if (protocol::request(*this, protocol::kSetStateFlag) == 0) {
             errorInfo.lastErr = 0;
             return 0;
         }

@@ -53,6 +53,6 @@ bool secureKaver::PollKaverCmdComplete(int count, uint8_t subCmd) {
         }
     }
     const bool done = ReqBuf[kSubCmdStatusByte] == KAVER_SUCCESS;
-    if (!done && !why.empty()) failure::Record(why);
+    if (!done && !why.empty()) failure::record(why);
     return done;
 }

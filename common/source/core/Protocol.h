@@ -93,7 +93,7 @@ constexpr SubCommand kDeleteDropBox = {kDeleteDynamicPartition.number, kDeleteDy
 
 // Sends a sub-command in a block that already holds its data bytes:
 // secureKaver::IPMIRequest with the form's number and lengths.
-inline uint8_t Request(secureKaver& kaver, const SubCommand& form, void* block = &IPMIReqBuf) {
+inline uint8_t request(secureKaver& kaver, const SubCommand& form, void* block = &IPMIReqBuf) {
     return kaver.IPMIRequest(form.number, block, form.reqLen, form.rspLen);
 }
 
@@ -112,7 +112,7 @@ constexpr OemCommand kGetRepositoryAccessState = {GetKAVERAccessState, 0, GETKAV
 constexpr OemCommand kGetControllerVersion = {GetSarniVELDVersion, 0x04, GETIVELDVER_REQLEN, GETIVELDVER_RSPLEN};
 
 // Sends an OEM command in the shared block.
-inline uint8_t Request(secureKaver& kaver, const OemCommand& command) {
+inline uint8_t request(secureKaver& kaver, const OemCommand& command) {
     return kaver.OEMIPMIRequest(command.command, command.byte2, &IPMIReqBuf, command.reqLen, command.rspLen);
 }
 

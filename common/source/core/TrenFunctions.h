@@ -29,7 +29,7 @@ constexpr Symbol<FPROCZOLIPMOEMKAVERENDSECUREUPDATE> kEndSecureUpdate = {"ZOLIPM
 // The function in the loaded library (zolipmiLib), or null when it lacks
 // it or nothing is loaded.
 template <typename Function>
-Function Lookup(const Symbol<Function>& symbol) {
+Function lookup(const Symbol<Function>& symbol) {
     return reinterpret_cast<Function>(CPlatformLayer::GetProcAddress(zolipmiLib, symbol.name));
 }
 

@@ -13,11 +13,11 @@ const uint32_t kSmallDropBoxLimit = 0x01D00000;
 
 bool secureKaver::secureKaverInit() {
     InitOk = false;
-    failure::Clear();
+    failure::clear();
     getLinuxOSVer();
     if (LinuxOSVer == -1) {
         KAVER_LOG("Unsupported OS");
-        failure::Record("the host's operating system is not one the library supports");
+        failure::record("the host's operating system is not one the library supports");
         // Every failure of the initialisation leaves a code behind: callers
         // (the update wrapper above all) report it.
         errorInfo.lastErr = ZEMT_UNSUPPORTEDOS;
@@ -31,11 +31,11 @@ bool secureKaver::secureKaverInit() {
         // A repository kind the library does not know reads as none, but
         // without an error code of its own.
         errorInfo.lastErr = ZEMT_NOKAVERPRESENT;
-        failure::Prefix("the controller reports no repository");
+        failure::prefix("the controller reports no repository");
     } else if (!IsKaverEnabled()) {
         KAVER_LOG("Kaver is disabled.");
         errorInfo.lastErr = ZEMT_KAVER_DISABLED;
-        failure::Prefix("the repository is not enabled");
+        failure::prefix("the repository is not enabled");
     } else {
         bool session = BeginKaverSessionExtended(KAVER_SESSION_TIMEOUT);
         if (!session) {
@@ -43,7 +43,7 @@ bool secureKaver::secureKaverInit() {
             session = BeginKaverSession(KAVER_SESSION_TIMEOUT);
             if (!session) {
                 KAVER_LOG("Begin Kaver Session Failed.");
-                failure::Prefix("opening a session");
+                failure::prefix("opening a session");
             }
         }
         if (session) {

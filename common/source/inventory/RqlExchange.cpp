@@ -28,21 +28,21 @@ void request(xmlMode_t mode, const std::string& srcName, const std::string& dstN
     RqlRequest.push_back(entry);
 }
 
-Exchange::Exchange(secureKaver& kaver) : kaver_(kaver) { failure::Clear(); }
+Exchange::Exchange(secureKaver& kaver) : kaver_(kaver) { failure::clear(); }
 
 bool Exchange::create(uint32_t size, const char* failedText, const char* smallText) {
     uint32_t granted = 0;
     if (!kaver_.CreateDropBox(dynDriveName, size, &granted)) {
         KAVER_LOG("CreateDropBox failed");
         KAVER_LOG(failedText);
-        failure::Prefix("creating the drop box");
+        failure::prefix("creating the drop box");
         return false;
     }
     exists_ = true;
     bit_ = kaverPartInfo[dynPartSlot].i_bitmap;
     if (granted < size) {
         KAVER_LOG(smallText);
-        failure::Record("the controller granted a drop box of " + std::to_string(granted) + " bytes, " +
+        failure::record("the controller granted a drop box of " + std::to_string(granted) + " bytes, " +
                         std::to_string(size) + " needed");
         fail(ZEMT_PARTSIZESMALL);
     }
@@ -52,7 +52,7 @@ bool Exchange::create(uint32_t size, const char* failedText, const char* smallTe
 void Exchange::attach(const char* succeededText) {
     if (!kaver_.AttachPartition(0, bit_, 0)) {
         KAVER_LOG("AttachPartition failed.");
-        failure::Prefix("attaching the drop box");
+        failure::prefix("attaching the drop box");
         fail(ZEMT_NODYNPRESENT);
     }
     KAVER_LOG(succeededText);
@@ -79,7 +79,7 @@ bool Exchange::placeRequest(const std::string& document, md5wrapper& md5, const 
     if (!labelKnown()) {
         KAVER_LOG("Dynamic Partition volumeLabel is empty");
         KAVER_LOG("update.xml path could not be constructed");
-        failure::Record("the drop box has no volume label");
+        failure::record("the drop box has no volume label");
         fail(ZEMT_FINDMOUNTERR);
     }
     const std::string path = mount + updFileName;
@@ -102,7 +102,7 @@ void Exchange::write(const std::string& path, const std::string& text) {
 void Exchange::detach() {
     if (!kaver_.DetachPartition(0, bit_, 0, false)) {
         KAVER_LOG("DetachPartition failed");
-        failure::Prefix("detaching the drop box");
+        failure::prefix("detaching the drop box");
         fail(ZEMT_DETACHFAILED);
     }
     KAVER_LOG("DetachPartition succeeded");
@@ -112,7 +112,7 @@ void Exchange::handOver(const std::string& hash) {
     detach();
     if (!kaver_.SecureKaverCopy(kaver_.thisSession, hash, 0)) {
         KAVER_LOG("SecureKaverCopy failed");
-        failure::Prefix("handing the request to the controller");
+        failure::prefix("handing the request to the controller");
         fail(ZEMT_SMCFAILED);
     }
     KAVER_LOG("SecureKaverCopy succeeded");
@@ -124,14 +124,14 @@ std::string Exchange::fetchAnswer(const char* missingText, const char* contentsT
     KAVER_LOG("Dynamic Partition mount point: " + mount);
     if (!labelKnown()) {
         KAVER_LOG("DynamicPartition volumeLabel empty");
-        failure::Record("the drop box has no volume label");
+        failure::record("the drop box has no volume label");
         fail(ZEMT_FINDMOUNTERR);
     }
     const std::string path = mount + curInvFileName;
     KAVER_LOG("output.xml path: " + path);
     if (!CPlatformLayer::IsFileExistsAbs(path)) {
         KAVER_LOG(missingText);
-        failure::Record("the controller left no answer " + path);
+        failure::record("the controller left no answer " + path);
         fail(ZEMT_NOFILEFOUND);
     }
     std::string text;
@@ -140,15 +140,15 @@ std::string Exchange::fetchAnswer(const char* missingText, const char* contentsT
             break;
         case answerfile::NotOpened:
             KAVER_LOG("Open of output.xml failed.");
-            failure::Record("cannot open " + path);
+            failure::record("cannot open " + path);
             fail(ZEMT_NOFILEFOUND);
         case answerfile::TooLarge:
             KAVER_LOG("output.xml is larger than " + std::to_string(answerfile::kMaxBytes) + " bytes");
-            failure::Record(path + " is larger than " + std::to_string(answerfile::kMaxBytes) + " bytes");
+            failure::record(path + " is larger than " + std::to_string(answerfile::kMaxBytes) + " bytes");
             fail(ZEMT_NOFILEFOUND);
         case answerfile::Unreadable:
             KAVER_LOG("Reading output.xml failed.");
-            failure::Record("cannot read " + path);
+            failure::record("cannot read " + path);
             fail(ZEMT_NOFILEFOUND);
     }
     KAVER_LOG(contentsText);
@@ -159,7 +159,7 @@ std::string Exchange::fetchAnswer(const char* missingText, const char* contentsT
 void Exchange::remove(const char* failedText, const char* succeededText) {
     if (!kaver_.DeleteDropBox(0)) {
         KAVER_LOG(failedText);
-        failure::Prefix("deleting the drop box");
+        failure::prefix("deleting the drop box");
         fail(ZEMT_DELETEDROPBOXERR);
     }
     exists_ = false;

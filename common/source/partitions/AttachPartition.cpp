@@ -86,7 +86,7 @@ bool secureKaver::AttachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
             if (retries >= kMaxAttachPasses) throw static_cast<uint8_t>(ZEMT_FINDMOUNTERR);
 
             fillAttachDetach(*this, statBitMap, dynBitMap);
-            if (protocol::Request(*this, protocol::kAttachPartitions) != 0) {
+            if (protocol::request(*this, protocol::kAttachPartitions) != 0) {
                 KAVER_LOG("AttachPartitions IPMI Request failed");
                 throw static_cast<uint8_t>(ZEMT_ATTACHPARTFAIL);
             }
@@ -161,7 +161,7 @@ bool secureKaver::DetachPartition(uint16_t statBitMap, uint16_t dynBitMap, uint1
         if (dynBitMap != 0 && !unmountDynPartition()) KAVER_LOG("umountDynPartition failed.");
 
         fillAttachDetach(*this, statBitMap, dynBitMap);
-        if (protocol::Request(*this, protocol::kDetachPartitions) != 0) {
+        if (protocol::request(*this, protocol::kDetachPartitions) != 0) {
             if (bDetachAll) KAVER_LOG("DetachPartitions IPMI Request failed");
             throw static_cast<uint8_t>(ZEMT_DETACHFAILED);
         }

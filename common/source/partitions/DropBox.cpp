@@ -65,7 +65,7 @@ bool secureKaver::CreateDropBox(const char* s_volName, uint32_t size, uint32_t* 
         for (std::size_t i = 0; i < partreq::kLabelLength && label[i] != '\0'; ++i)
             buffer[kVolNameOffset + i] = static_cast<uint8_t>(label[i]);
         buffer[kDevTypeOffset] = USB_KEY;
-        if (protocol::Request(*this, protocol::kCreateDynamicPartition) != 0) {
+        if (protocol::request(*this, protocol::kCreateDynamicPartition) != 0) {
             KAVER_LOG("CreateDropBox failed");
             throw static_cast<uint8_t>(ZEMT_DYNPARTERR);
         }
@@ -104,7 +104,7 @@ bool secureKaver::CreateDropBox(const char* s_volName, uint32_t size, uint32_t* 
             } else {
                 try {
                     fillDelete(*this, created);
-                    if (protocol::Request(*this, protocol::kUndoCreateDynamicPartition) != 0)
+                    if (protocol::request(*this, protocol::kUndoCreateDynamicPartition) != 0)
                         KAVER_LOG("DeleteDynamicPartition failed");
                 } catch (...) {
                     KAVER_LOG("DeleteDynamicPartition failed");
@@ -135,7 +135,7 @@ bool secureKaver::DeleteDropBox(uint16_t iBitMap) {
             KAVER_LOG("DeleteDropBox 0 != iBitMap ");
         }
         fillDelete(*this, bitmap);
-        if (protocol::Request(*this, protocol::kDeleteDropBox) != 0) {
+        if (protocol::request(*this, protocol::kDeleteDropBox) != 0) {
             KAVER_LOG("DeleteDynamicPartition failed");
             throw static_cast<uint8_t>(ZEMT_DELDYNPARTERR);
         }

@@ -125,13 +125,13 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     if (!hostpaths::isSafeVolumeLabel(label)) {
         KAVER_LOG("Invalid volume label " + std::string(isStatic ? "for mountStatPartition" : "for mountDynPartition") +
                   ".  Partition Not Mounted");
-        failure::Record("unusable volume label " + label);
+        failure::record("unusable volume label " + label);
         return false;
     }
     const std::string device = kaver.getDevicePath(label);
     if (device.empty()) {
         KAVER_LOG("Correct Volume Label not found.  Partition Not Mounted");
-        failure::Record("no disk labelled " + label + " appeared on the host");
+        failure::record("no disk labelled " + label + " appeared on the host");
         return false;
     }
     const std::string mountDir = mountDirOf(label);
@@ -142,13 +142,13 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     const PathKind dirKind = CPlatformLayer::GetPathKind(mountDir);
     if (dirKind != PathMissing && dirKind != PathDirectory) {
         KAVER_LOG("Mount directory " + mountDir + " exists and is not a directory.  Partition Not Mounted");
-        failure::Record(mountDir + " exists and is not a directory");
+        failure::record(mountDir + " exists and is not a directory");
         return false;
     }
     const PathKind linkKind = CPlatformLayer::GetPathKind(link);
     if (linkKind != PathMissing && linkKind != PathSymlink) {
         KAVER_LOG("Device link " + link + " exists and is not a link.  Partition Not Mounted");
-        failure::Record(link + " exists and is not a link");
+        failure::record(link + " exists and is not a link");
         return false;
     }
 
@@ -157,7 +157,7 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     const int made = CPlatformLayer::Run(makeDir);
     if (made != 0) {
         KAVER_LOG("mkdir failed");
-        failure::Record(makeDir + " " + failure::CommandStatus(made));
+        failure::record(makeDir + " " + failure::commandStatus(made));
         return false;
     }
     KAVER_LOG("Directory Created");
@@ -167,7 +167,7 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     const int linked = CPlatformLayer::Run(linkCmd);
     if (linked != 0) {
         KAVER_LOG("Link creation failed");
-        failure::Record(linkCmd + " " + failure::CommandStatus(linked));
+        failure::record(linkCmd + " " + failure::commandStatus(linked));
         removeMountDir(mountDir, "rm -rf " + mountDir);
         return false;
     }
@@ -197,7 +197,7 @@ bool mountPartition(secureKaver& kaver, const std::string& label, const char* mo
     }
 
     KAVER_LOG("mount failed");
-    failure::Record(mountCmd + " " + failure::CommandStatus(mounted) + " (" + std::to_string(kMountAttempts) +
+    failure::record(mountCmd + " " + failure::commandStatus(mounted) + " (" + std::to_string(kMountAttempts) +
                     " attempts)");
     if (!esx3) {
         CPlatformLayer::Run("sync");

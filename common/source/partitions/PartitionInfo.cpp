@@ -15,7 +15,7 @@ const std::size_t kDynamicBitmapOffset = 9;
 // good values when the controller does not answer.
 void refreshBitmaps(secureKaver& kaver) {
     partreq::begin(kaver);
-    if (protocol::Request(kaver, protocol::kGetPartitionIndexInfo) != 0)
+    if (protocol::request(kaver, protocol::kGetPartitionIndexInfo) != 0)
         return;
     kaver.thisSession.statBitMap = partreq::getBitmap(kStaticBitmapOffset);
     kaver.thisSession.dynBitMap = partreq::getBitmap(kDynamicBitmapOffset);

@@ -52,7 +52,7 @@ inline bool askPartitionInfo(secureKaver& kaver, uint8_t kind, unsigned n) {
     begin(kaver);
     buffer()[5] = kind;
     buffer()[6] = static_cast<uint8_t>(n);
-    return protocol::Request(kaver, protocol::kGetPartitionInfo) == 0;
+    return protocol::request(kaver, protocol::kGetPartitionInfo) == 0;
 }
 
 // The six label bytes of a GetPartitionInfo answer as text.  They come

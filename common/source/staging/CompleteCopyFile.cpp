@@ -72,7 +72,7 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
     // The controller acts on the drop box only once the header and all four
     // parts have arrived; after a refusal the rest would only hand it a
     // partial hash, so nothing more is sent and the copy has failed.
-    if (protocol::Request(*this, protocol::kSecureKaverUpdateHeader) != KAVER_SUCCESS) {
+    if (protocol::request(*this, protocol::kSecureKaverUpdateHeader) != KAVER_SUCCESS) {
         KAVER_LOG("Secure Kaver Copy hash header refused");
         return false;
     }
@@ -91,7 +91,7 @@ bool secureKaver::SecureKaverCopy(sessionHandle myHdl, std::string cfgHash, uint
             carried += ' ';
         }
         KAVER_LOG("Secure Kaver CopyPart " + std::to_string(part + 1) + " Hash: " + carried);
-        if (protocol::Request(*this, protocol::kSecureKaverUpdateHashPart) != KAVER_SUCCESS) {
+        if (protocol::request(*this, protocol::kSecureKaverUpdateHashPart) != KAVER_SUCCESS) {
             KAVER_LOG("Secure Kaver Copy hash part " + std::to_string(part + 1) + " refused");
             return false;
         }
@@ -106,7 +106,7 @@ namespace {
 bool completeCopy(secureKaver& kaver, bool sarn) {
     static md5wrapper md5;
     std::unique_ptr<std::ostringstream> stream;
-    failure::Clear();
+    failure::clear();
     std::string step = "creating the drop box";  // what the reason of a failure is put behind
     try {
         uint32_t wanted = 0;
@@ -208,7 +208,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         stream.reset();
         kaver.storeErrorInfo(code);
         KAVER_LOG("copyPayload failed");
-        failure::Prefix(step);
+        failure::prefix(step);
         failure::Keep reason;  // through the clean-up below
         if (code == ZEMT_CREATE_DYN_PART_FAILED) {
             KAVER_LOG(sarn ? "create drop box failed" : "Creat Drop Box Failed");
@@ -228,7 +228,7 @@ bool completeCopy(secureKaver& kaver, bool sarn) {
         kaver.storeErrorInfo(ZEMT_INTERROR);
         KAVER_LOG("copyPayload failed");
         KAVER_LOG("ZEMT internal error");
-        failure::Record(step + ": internal error");
+        failure::record(step + ": internal error");
         kaver.l_state = 0;
         return false;
     }

@@ -44,7 +44,7 @@ bool statSource(const std::string& path, struct stat& st) {
 // not be described (nor split correctly): refuse it with the size code.
 int32_t entrySize(const std::string& src, long long size) {
     if (size < 0 || size > INT32_MAX) {
-        failure::Record(src + " is larger than a copy-list entry can describe");
+        failure::record(src + " is larger than a copy-list entry can describe");
         fail(ZEMT_SIZEGT2GB);
     }
     return static_cast<int32_t>(size);
@@ -53,7 +53,7 @@ int32_t entrySize(const std::string& src, long long size) {
 // Records why `src` cannot be used and ends the operation with `code`.
 [[noreturn]] void refuseSource(secureKaver& kaver, const std::string& src, int why, uint8_t code) {
     kaver.errorInfo.errSubcode = static_cast<uint8_t>(why & 0xFF);
-    failure::Record("cannot read " + src + ": " + std::strerror(why));
+    failure::record("cannot read " + src + ": " + std::strerror(why));
     fail(code);
 }
 
@@ -119,7 +119,7 @@ bool secureKaver::EndCopyFile() {
 
 bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
     static md5wrapper md5;
-    failure::Clear();
+    failure::clear();
     try {
         if (src.empty() && twoNameAction(action)) {
             sessionEc = noSourceFile;
@@ -202,7 +202,7 @@ bool secureKaver::AddFile(std::string src, std::string dest, exmlMode action) {
 bool secureKaver::AddFile(std::string src, std::string dest, bool /*SplitFile*/) {
     // Large files are split when the drop box is filled, whatever the flag.
     static md5wrapper md5;
-    failure::Clear();
+    failure::clear();
     try {
         if (src.empty()) {
             sessionEc = noSourceFile;

@@ -31,7 +31,7 @@ bool write(const std::string& path, const std::string& text) {
         if (std::fflush(out) != 0) ok = false;
         if (std::fclose(out) != 0) ok = false;
     }
-    if (!ok) failure::Record("cannot write " + path + ": " + std::strerror(errno));
+    if (!ok) failure::record("cannot write " + path + ": " + std::strerror(errno));
     return ok;
 }
 

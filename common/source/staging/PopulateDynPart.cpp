@@ -41,7 +41,7 @@ const uint16_t kSplitting = 2;
 void addToDocument(std::ostringstream* xmlStr, const cfgEntry& entry, const std::string& mntPnt, bool chunk) {
     if (!AddCfgEntry(xmlStr, entry, mntPnt, chunk)) {
         KAVER_LOG("AddCfgEntry failed");
-        failure::Record("the update document cannot describe " + entry.dstName);
+        failure::record("the update document cannot describe " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
 }
@@ -79,7 +79,7 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
     std::unique_ptr<FILE, int (*)(FILE*)> in(
         src.find('\0') == std::string::npos ? std::fopen(src.c_str(), "rb") : nullptr, &std::fclose);
     if (!in || fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
-        failure::Record(withErrno("cannot read " + src));
+        failure::record(withErrno("cannot read " + src));
         return 0;
     }
     std::vector<char> buffer(static_cast<std::size_t>(length < static_cast<int64_t>(kCopyBuffer) ? length : kCopyBuffer));
@@ -94,7 +94,7 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
         if (out == nullptr) {
             out = CPlatformLayer::OpenHostFile(dst, "wb");
             if (out == nullptr) {
-                failure::Record(withErrno("cannot write " + dst));
+                failure::record(withErrno("cannot write " + dst));
                 return -1;
             }
         }
@@ -105,12 +105,12 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
         copied += static_cast<int64_t>(got);
     }
     if (out == nullptr) {  // nothing could be read
-        failure::Record(std::ferror(in.get()) ? withErrno("cannot read " + src) : src + " ended before its recorded size");
+        failure::record(std::ferror(in.get()) ? withErrno("cannot read " + src) : src + " ended before its recorded size");
         return 0;
     }
     if (std::fflush(out) != 0) writeFailed = true;
     if (std::fclose(out) != 0) writeFailed = true;
-    if (writeFailed) failure::Record(withErrno("cannot write " + dst));
+    if (writeFailed) failure::record(withErrno("cannot write " + dst));
     return writeFailed ? -1 : copied;
 }
 
@@ -130,8 +130,8 @@ void cutChunk(secureKaver& kaver, const std::string& mntPnt, std::ostringstream*
     const int64_t got = want > 0 ? copyChunk(entry.srcName, entry.loc, want, path) : 0;
     if (got <= 0) {
         KAVER_LOG(got == 0 ? "Could not read file" : "Could not write chunk " + path);
-        if (want <= 0) failure::Record("the drop box has no room for a chunk");
-        failure::Prefix("copying chunk " + std::to_string(n) + " of " + entry.srcName + " to " + entry.dstName);
+        if (want <= 0) failure::record("the drop box has no room for a chunk");
+        failure::prefix("copying chunk " + std::to_string(n) + " of " + entry.srcName + " to " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
     entry.loc += static_cast<int32_t>(got);
@@ -173,7 +173,7 @@ void addEntry(std::ostringstream* xmlStr, cfgEntry& entry, const std::string& mn
 void copyOrFail(const std::string& mntPnt, const cfgEntry& entry) {
     if (doCopy(mntPnt, entry.dstName, entry.srcName, entry.mode) != 0) {
         KAVER_LOG("doCopy failed");
-        failure::Prefix(entry.mode == dirmake ? "making folder " + entry.dstName
+        failure::prefix(entry.mode == dirmake ? "making folder " + entry.dstName
                                               : "copying " + entry.srcName + " to " + entry.dstName);
         fail(ZEMT_INTERROR);
     }
@@ -223,7 +223,7 @@ int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op) {
     if (!shelltext::staysInside(inside) || src.find('\0') != std::string::npos ||
         mntPnt.find('\0') != std::string::npos) {
         KAVER_LOG("doCopy refused an unusable name: " + dst);
-        failure::Record("unusable name " + dst);
+        failure::record("unusable name " + dst);
         return -1;
     }
 
@@ -261,7 +261,7 @@ int doCopy(std::string mntPnt, std::string dst, std::string src, exmlMode op) {
     KAVER_LOG("Executing command " + cmd);
     if (cmd.empty()) return 0;
     const int status = CPlatformLayer::Run(cmd);
-    if (status != 0) failure::Record(program + " " + failure::CommandStatus(status));
+    if (status != 0) failure::record(program + " " + failure::commandStatus(status));
     return status;
 }
 
@@ -382,14 +382,14 @@ bool secureKaver::populateDynPart(std::ostringstream* xmlStr) {
 
         if (doCopy(mnt, e.dstName, e.srcName, e.mode) != 0) {
             KAVER_LOG("doCopy of Payload zip failed");
-            failure::Prefix("copying " + e.srcName + " to " + e.dstName);
+            failure::prefix("copying " + e.srcName + " to " + e.dstName);
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Payload zip succeeded");
 
         if (doCopy(mnt, e.dstName + ".sig", e.srcName + ".sig", e.mode) != 0) {
             KAVER_LOG("doCopy of Signature file failed");
-            failure::Prefix("copying " + e.srcName + ".sig to " + e.dstName + ".sig");
+            failure::prefix("copying " + e.srcName + ".sig to " + e.dstName + ".sig");
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Signature file succeeded");
@@ -399,7 +399,7 @@ bool secureKaver::populateDynPart(std::ostringstream* xmlStr) {
         if (sep != std::string::npos) descriptor = e.dstName.substr(0, sep + 1) + "package.xml";
         if (doCopy(mnt, descriptor, "package.xml", e.mode) != 0) {
             KAVER_LOG("doCopy of Package XML file failed");
-            failure::Prefix("copying package.xml to " + descriptor);
+            failure::prefix("copying package.xml to " + descriptor);
             fail(ZEMT_INTERROR);
         }
         KAVER_LOG("doCopy of Package XML file succeeded");

@@ -44,12 +44,12 @@ bool finishStep(secureKaver& kaver, const std::string& step, const std::string& 
         KAVER_LOG(step + " : " + pfn + " returned Pending status");
         if (!kaver.PollKaverCmdComplete(ZEMT_MAXPOLLCNT, pollSub)) {
             KAVER_LOG(step + " : PollKaverCmdComplete function returned false");
-            failure::Prefix(step);
+            failure::prefix(step);
             ok = false;
         }
     } else if (status != 0 || response == nullptr) {
         KAVER_LOG(step + " : " + pfn + " failed : Return Code - 0x" + hex4(status));
-        failure::Record(step + ": the hardware-access library answered status 0x" + hex4(status) +
+        failure::record(step + ": the hardware-access library answered status 0x" + hex4(status) +
                         (response == nullptr ? " and no buffer" : ""));
         ok = false;
     }
@@ -61,17 +61,17 @@ bool finishStep(secureKaver& kaver, const std::string& step, const std::string& 
 }  // namespace
 
 void secureKaver::freeResponsePtr(void* p) {
-    FPROCZOLIPMIFREEGENERIC pfnFree = tren::Lookup(tren::kFreeGeneric);
+    FPROCZOLIPMIFREEGENERIC pfnFree = tren::lookup(tren::kFreeGeneric);
     if (pfnFree != nullptr) pfnFree(p);
     else KAVER_LOG("freeResponsePtr : Unable to Free Memory");
 }
 
 bool secureKaver::beginSecureUpdate(uint32_t size) {
     KAVER_LOG("Entering beginSecureUpdate");
-    FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = tren::Lookup(tren::kBeginSecureUpdate);
+    FPROCZOLIPMOEMKAVERBEGINSECUREUPDATE pfn = tren::lookup(tren::kBeginSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("beginSecureUpdate : pfnBeginSecureUpdate is NULL");
-        failure::Record(std::string("the hardware-access library lacks ") + tren::kBeginSecureUpdate.name);
+        failure::record(std::string("the hardware-access library lacks ") + tren::kBeginSecureUpdate.name);
         return false;
     }
     const uint16_t units = static_cast<uint16_t>(size >> 15);
@@ -85,10 +85,10 @@ bool secureKaver::beginSecureUpdate(uint32_t size) {
 
 bool secureKaver::processSecureUpdate(std::string hash) {
     KAVER_LOG("Entering processSecureUpdate");
-    FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = tren::Lookup(tren::kProcessSecureUpdate);
+    FPROCZOLIPMOEMKAVERPROCESSSECUREUPDATE pfn = tren::lookup(tren::kProcessSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("processSecureUpdate : pfnProcessSecureUpdate is NULL");
-        failure::Record(std::string("the hardware-access library lacks ") + tren::kProcessSecureUpdate.name);
+        failure::record(std::string("the hardware-access library lacks ") + tren::kProcessSecureUpdate.name);
         return false;
     }
     uint8_t digest[16] = {0};
@@ -103,10 +103,10 @@ bool secureKaver::processSecureUpdate(std::string hash) {
 
 bool secureKaver::endSecureUpdate() {
     KAVER_LOG("Entering endSecureUpdate");
-    FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = tren::Lookup(tren::kEndSecureUpdate);
+    FPROCZOLIPMOEMKAVERENDSECUREUPDATE pfn = tren::lookup(tren::kEndSecureUpdate);
     if (pfn == nullptr) {
         KAVER_LOG("endSecureUpdate : pfnEndSecureUpdate is NULL");
-        failure::Record(std::string("the hardware-access library lacks ") + tren::kEndSecureUpdate.name);
+        failure::record(std::string("the hardware-access library lacks ") + tren::kEndSecureUpdate.name);
         return false;
     }
     uint8_t out[16] = {0};
@@ -119,14 +119,14 @@ bool secureKaver::endSecureUpdate() {
 bool secureKaver::CompleteSignedUnzip() {
     static md5wrapper md5;
     std::unique_ptr<std::ostringstream> stream;
-    failure::Clear();
+    failure::clear();
     std::string step = "beginning the secure update";  // what the reason of a failure is put behind
     try {
         uint32_t wanted = 0;
         CalculateAndAdjustPayloadSize(wanted);
         if (wanted > MAX_DYN_PART_SIZE) {
             KAVER_LOG("Payload size exceeds Maximum Dynamic partition size.");
-            failure::Record("the payload needs " + std::to_string(wanted) + " bytes, a drop box holds at most " +
+            failure::record("the payload needs " + std::to_string(wanted) + " bytes, a drop box holds at most " +
                             std::to_string(MAX_DYN_PART_SIZE));
             fail(ZEMT_PAYLOADSIZEGTMAX);
         }
@@ -178,7 +178,7 @@ bool secureKaver::CompleteSignedUnzip() {
     } catch (unsigned char code) {
         storeErrorInfo(code);
         KAVER_LOG("copyPayload failed");
-        failure::Prefix(step);
+        failure::prefix(step);
         failure::Keep reason;  // through the clean-up below
         stream.reset();
         if (code == ZEMT_FINDMOUNTERR || code == ZEMT_PROCESS_SECUREUPDATE_FAILED) {
@@ -193,7 +193,7 @@ bool secureKaver::CompleteSignedUnzip() {
         storeErrorInfo(ZEMT_INTERROR);
         KAVER_LOG("copyPayload failed");
         KAVER_LOG("ZEMT internal error");
-        failure::Record(step + ": internal error");
+        failure::record(step + ": internal error");
         l_state = 0;
         return false;
     }

@@ -27,7 +27,7 @@ bool secureKaver::VerifyCopyFiles() {
     try {
         if (!AttachKaverPartition(label)) {
             KAVER_LOG("Attach partition failed");
-            failure::Prefix("attaching " + label);
+            failure::prefix("attaching " + label);
             fail(ZEMT_ATTACHPARTFAIL);
         }
         KAVER_LOG("AttachPartition succeeded");
@@ -49,7 +49,7 @@ bool secureKaver::VerifyCopyFiles() {
             if (hash != entry.hash) {
                 KAVER_LOG("File: " + target + "Target File Hash: " + hash + ", Payload File Hash: " + entry.hash);
                 KAVER_LOG("The file copied to the kaver did not match the original file.");
-                failure::Record(entry.dstName + " does not match its source " + entry.srcName);
+                failure::record(entry.dstName + " does not match its source " + entry.srcName);
                 fail(ZEMT_COPYVERIFYFAIL);
             }
             KAVER_LOG("Verify Successful");
@@ -57,7 +57,7 @@ bool secureKaver::VerifyCopyFiles() {
         UpdateCompletionStatus = true;
         if (!DetachKaverPartition(label)) {
             KAVER_LOG("DetachPartition failed");
-            failure::Prefix("detaching " + label);
+            failure::prefix("detaching " + label);
             fail(ZEMT_DETACHFAILED);
         }
         KAVER_LOG("DetachPartition succeeded");

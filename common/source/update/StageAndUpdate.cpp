@@ -95,7 +95,7 @@ bool secureKaver::checkGUIDEnable() {
         std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
         if (!IsSessionActive()) failNoSession("No Active Session to check GUID Compatibility");
         prepare(thisSession.KAVER_Handle, kQueryCapability);
-        if (protocol::Request(*this, protocol::kStageAndUpdate) != 0) {
+        if (protocol::request(*this, protocol::kStageAndUpdate) != 0) {
             KAVER_LOG("checkGUIDEnable Command is failed");
             return false;
         }
@@ -121,7 +121,7 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
         // that keeps sending one cannot hold the update forever.
         while (nRetryCount < kStartAttempts) {
             prepare(thisSession.KAVER_Handle, operation);
-            if (protocol::Request(*this, protocol::kStageAndUpdate) != 0) {
+            if (protocol::request(*this, protocol::kStageAndUpdate) != 0) {
                 KAVER_LOG("checkGUIDEnable Command is failed");
                 return -1;
             }
@@ -153,7 +153,7 @@ int secureKaver::pollForStatus() {
             std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
             if (!IsSessionActive()) failNoSession("No Active Session to perform Stage/Update");
             prepare(thisSession.KAVER_Handle, kReadStatus);
-            if (protocol::Request(*this, protocol::kStageAndUpdate) != 0)
+            if (protocol::request(*this, protocol::kStageAndUpdate) != 0)
                 return -1;
             KAVER_LOG("Stage or Update KAVER command Is successful ");
             const Status& status = statusOf(block()[5]);
