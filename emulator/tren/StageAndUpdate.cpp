@@ -61,7 +61,14 @@ int Controller::stagePayloadPass(const std::vector<DocumentEntry>& entries, cons
             note += " bad-destination";
             return kCcFailure;
         }
-        if (e.mode == "dirmake") continue;
+        if (e.mode == "dirmake" || e.mode == "filedelete") continue;
+        if (e.mode == "filemove") {
+            if (!underPayload(e.sourceKaver) || !SafeInnerPath(e.sourceKaver.substr(1))) {
+                note += " bad-source";
+                return kCcFailure;
+            }
+            continue;
+        }
         if (e.mode != "filecopy" && e.mode != "fileappend") {
             note += " unknown-mode";
             return kCcFailure;
@@ -79,29 +86,34 @@ int Controller::stagePayloadPass(const std::vector<DocumentEntry>& entries, cons
         }
     }
     // The first pass of a payload makes its folder afresh; later passes add
-    // their files, and chunks join the file they belong to.
+    // their files, and the chunks of a split file join beside it until the
+    // pass with the last one moves the joined file into place.
     const std::string store = stagedPayload(dir_);
+    auto inStore = [this](const std::string& path) {
+        return fs::path(JoinPath(JoinPath(dir_, files::kStaging), path.substr(1)));
+    };
     std::error_code ec;
     for (const DocumentEntry& e : entries) {
-        const fs::path target = JoinPath(JoinPath(dir_, files::kStaging), e.destination.substr(1));
+        const fs::path target = inStore(e.destination);
         if (e.destination == kPayloadFolder && e.mode == "dirmake") fs::remove_all(store, ec);
-        if (e.mode == "dirmake") {
-            fs::create_directories(target, ec);
-            if (ec) break;
+        if (e.mode == "dirmake" || e.mode == "filedelete" || e.mode == "filemove") {
+            if (e.mode == "dirmake") fs::create_directories(target, ec);
+            if (e.mode == "filedelete") fs::remove(target, ec);
+            if (e.mode == "filemove") fs::rename(inStore(e.sourceKaver), target, ec);
+            if (ec) {
+                note += " failed-" + e.mode;
+                return kCcFailure;
+            }
             continue;
         }
         fs::create_directories(target.parent_path(), ec);
         std::ifstream in(JoinPath(boxDir, e.source), std::ios::binary);
         std::ofstream out(target, std::ios::binary | (e.mode == "fileappend" ? std::ios::app : std::ios::trunc));
-        out << in.rdbuf();
+        if (in.peek() != std::ifstream::traits_type::eof()) out << in.rdbuf();  // an empty file stays empty
         if (ec || !out) {
             note += " failed-" + e.mode;
             return kCcFailure;
         }
-    }
-    if (ec) {
-        note += " failed-dirmake";
-        return kCcFailure;
     }
     note += " payload-staged";
     return kCcSuccess;

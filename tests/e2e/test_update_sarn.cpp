@@ -86,6 +86,33 @@ TEST_F(SarnUpdateTest, AppliedUpdatesReportWhetherTheyNeedAReboot) {
     }
 }
 
+// A payload larger than a drop box travels in passes; the controller joins
+// its chunks and keeps the files of every pass.
+TEST_F(SarnUpdateTest, PayloadOfSeveralPassesIsStagedWhole) {
+    InitUpdate("sarn");
+    ASSERT_NO_FATAL_FAILURE(UsePackage("nx2-adapter-firmware-5.3.0"));
+    const std::string large = VaryingBytes(1048576 + 524288, 3);
+    WriteWorkFile("payload/option-rom/large.bin", large);
+    WriteWorkFile("payload/empty.bin", "");
+    const Outcome outcome = Update("payload", nullptr, nullptr, [] {
+        // With the 1 MiB margin every pass keeps, each carries about 1 MiB.
+        pUpdRollbackWrapper->MAX_DYN_PART_SIZE = 2 * 1048576;
+    });
+    EXPECT_EQ(outcome.result, 1);
+    long passes = 0;  // hash headers
+    for (const LoggedRequest& r : Requests())
+        passes += r.Is({0xc0, 0xa2, 0x09}) && r.request.size() > 5 && r.request[5] == 0;
+    EXPECT_GE(passes, 2);
+    std::string staged;
+    EXPECT_TRUE(zemt_emu::ReadWholeFile(stateDir_ + "/staging/payload/option-rom/large.bin", staged));
+    EXPECT_TRUE(staged == large) << staged.size() << " bytes of " << large.size();
+    EXPECT_TRUE(fs::exists(stateDir_ + "/staging/payload/nx2fw530.bin"));
+    EXPECT_EQ(fs::file_size(stateDir_ + "/staging/payload/empty.bin"), 0u);
+    EXPECT_FALSE(fs::exists(stateDir_ + "/staging/payload/option-rom/large.bin.zemt-partial"));
+    EXPECT_EQ(FirmwareVersion("21500"), "5.3.0");
+    ExpectDropBoxGone();
+}
+
 TEST_F(SarnUpdateTest, StageOnlyLeavesTheInventoryAsItWas) {
     InitUpdate("sarn");
     ASSERT_NO_FATAL_FAILURE(UsePackage("system-bios-1.7.0"));
