@@ -174,9 +174,7 @@ std::vector<std::string> splitVersion(const std::string& version) {
     }
 }
 
-}  // namespace
-
-bool RebootRequired(const xmlNode* softwareComponent) {
+bool rebootRequired(const xmlNode* softwareComponent) {
     std::string said = attribute(softwareComponent, "rebootRequired");
     for (char& c : said) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (said == "true" || said == "1") return true;
@@ -185,6 +183,8 @@ bool RebootRequired(const xmlNode* softwareComponent) {
         if (named(n, "ComponentType")) return attribute(n, "value") == "BIOS";
     return false;
 }
+
+}  // namespace
 
 bool IsInventoryMode(const std::string& mode) { return mode.compare(0, 4, "rql_") == 0; }
 
@@ -394,7 +394,7 @@ FirmwareChange Inventory::UpdateFirmware(const std::string& descriptor, const st
     const xmlNode* component = package ? xmlDocGetRootElement(package.get()) : nullptr;
     if (!named(component, "SoftwareComponent")) return change;
     change.version = attribute(component, "vendorVersion");
-    change.rebootRequired = RebootRequired(component);
+    change.rebootRequired = rebootRequired(component);
     if (change.version.empty()) {
         change.outcome = FirmwareChange::kNoVersion;
         return change;

@@ -40,6 +40,7 @@ protected:
 TEST_F(SarnUpdateTest, AppliedUpdatesReportWhetherTheyNeedAReboot) {
     struct Case {
         const char* package;
+        const char* rebootRequired;  // written into the descriptor when not empty
         const char* payload;
         int result;
         const char* text;
@@ -49,18 +50,31 @@ TEST_F(SarnUpdateTest, AppliedUpdatesReportWhetherTheyNeedAReboot) {
         std::vector<std::string> staged;  // below /payload, sorted
     };
     const Case cases[] = {
-        {"system-bios-1.7.0", "payload/bios170.hdr", 0, "", "159", "1.7.0",
+        {"system-bios-1.7.0", "", "payload/bios170.hdr", 0, "", "159", "1.7.0",
          "Updated 159 (System BIOS) 1.4.2 to 1.7.0; a reboot is required", {"bios170.hdr", "package.xml"}},
         // Success without a reboot is 1, which the entry point reports as a
         // failure text all the same.
-        {"nx2-adapter-firmware-5.3.0", "payload", 1, "Update Using RQ Failed", "21500", "5.3.0",
+        {"nx2-adapter-firmware-5.3.0", "", "payload", 1, "Update Using RQ Failed", "21500", "5.3.0",
          "Updated 21500 (NX-2 Dual-Port 10GbE Adapter) 5.1.3 to 5.3.0; no reboot is required",
          {"nx2fw530.bin", "option-rom", "option-rom/nx2rom530.bin", "package.xml"}},
+        // The descriptor's own word decides over its type.
+        {"nx2-adapter-firmware-5.3.0", "true", "payload/nx2fw530.bin", 0, "", "21500", "5.3.0",
+         "Updated 21500 (NX-2 Dual-Port 10GbE Adapter) 5.1.3 to 5.3.0; a reboot is required",
+         {"nx2fw530.bin", "package.xml"}},
+        {"system-bios-1.7.0", "false", "payload/bios170.hdr", 1, "Update Using RQ Failed", "159", "1.7.0",
+         "Updated 159 (System BIOS) 1.4.2 to 1.7.0; no reboot is required", {"bios170.hdr", "package.xml"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.package);
+        SCOPED_TRACE(std::string(c.package) + " " + c.rebootRequired);
         FreshUpdate("sarn");
         ASSERT_NO_FATAL_FAILURE(UsePackage(c.package));
+        if (*c.rebootRequired) {
+            std::string descriptor;
+            zemt_emu::ReadWholeFile(workDir_ + "/package.xml", descriptor);
+            const std::string::size_type at = descriptor.find(" vendorVersion=");
+            descriptor.insert(at, " rebootRequired=\"" + std::string(c.rebootRequired) + "\"");
+            WriteWorkFile("package.xml", descriptor);
+        }
         const unsigned long started = Clock();
         const Outcome outcome = Update(c.payload);
         EXPECT_EQ(outcome.generation, SarnGen);

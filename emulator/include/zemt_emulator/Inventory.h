@@ -56,14 +56,11 @@ struct FirmwareChange {
     enum Outcome { kNotADescriptor, kNoVersion, kNoDevice, kApplied };
     Outcome outcome = kNotADescriptor;
     std::string version;        // the descriptor's vendorVersion
+    // The descriptor's rebootRequired ("true"/"false") on its root, else
+    // true for a ComponentType of BIOS only.
     bool rebootRequired = false;
     std::string summary;        // "159 (System BIOS) 1.4.2 to 1.7.0", one item per device
 };
-
-// Whether applying a package needs a reboot: the descriptor's
-// rebootRequired attribute ("true"/"false") on its root, else true for a
-// ComponentType of BIOS only.
-bool RebootRequired(const xmlNode* softwareComponent);
 
 class Inventory {
 public:
