@@ -42,6 +42,8 @@ const char* const kEmulatorUsage =
     "  --dynamic-space MIB                    repository space for drop boxes (default 600)\n"
     "  --dynamic-slots N                      dynamic partitions the controller hands out, 0-16 (default 8)\n"
     "  --sg-driver loaded|absent              the host's sg module (default loaded)\n"
+    "  --guid on|off                          stage-and-update capability (default on from sarn)\n"
+    "  --stage-time SECONDS                   virtual time a stage-and-update stays pending (default 10)\n"
     "  --force                                replace an existing state directory\n"
     "\n"
     "usage: zemt emulator fault DIR 'LINE'\n"
@@ -50,9 +52,11 @@ const char* const kEmulatorUsage =
     "  sysinfo status=N|buffer=null [after=K] [times=N|always]\n"
     "  host=NAME [match=TEXT] exit=N [after=K] [times=N|always]\n"
     "  disk [label=LABEL] appear=N|never [after=K] [times=N|always]\n"
+    "  stage start=N|status=N [after=K] [times=N|always]\n"
     "  e.g. 'cmd=0xA2/0 completion=0x01 times=2', 'cmd=0xAD status=3 times=10',\n"
     "       'cmd=0xA2/16 pending=5 final=0', 'sysinfo status=1',\n"
-    "       'host=mount exit=32 times=always', 'disk label=KAV022 appear=3'\n"
+    "       'host=mount exit=32 times=always', 'disk label=KAV022 appear=3',\n"
+    "       'stage start=3 times=10', 'stage status=46'\n"
     "\n"
     "usage: zemt emulator clock DIR [--advance SECONDS]\n"
     "  prints the virtual clock in seconds; --advance moves it on first (an open\n"
@@ -194,6 +198,10 @@ int cmdEmulatorInit(const std::vector<std::string>& args) {
             if (!value(text) || (text != "loaded" && text != "absent"))
                 return usageError("--sg-driver wants loaded or absent");
             o.sgDriver = text == "loaded";
+        } else if (arg == "--guid") {
+            if (!value(o.guid) || (o.guid != "on" && o.guid != "off")) return usageError("--guid wants on or off");
+        } else if (arg == "--stage-time") {
+            if (!number(o.stageSeconds) || o.stageSeconds < 0) return usageError("--stage-time wants seconds");
         } else if (arg == "--force") {
             o.force = true;
         } else if (!arg.empty() && arg[0] == '-') {

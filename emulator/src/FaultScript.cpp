@@ -61,6 +61,8 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
         fault.target = Fault::kDisk;
     } else if (word == "process") {
         fault.target = Fault::kProcess;
+    } else if (word == "stage") {
+        fault.target = Fault::kStage;
     } else if (word.compare(0, 5, "host=") == 0) {
         fault.target = Fault::kHost;
         fault.program = word.substr(5);
@@ -71,7 +73,7 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
     } else if (word.compare(0, 4, "cmd=") == 0) {
         if (!parseSelector(word.substr(4), fault, error)) return false;
     } else {
-        error = "a fault line starts with cmd=..., sysinfo, host=..., disk or process, not '" + word + "'";
+        error = "a fault line starts with cmd=..., sysinfo, host=..., disk, process or stage, not '" + word + "'";
         return false;
     }
 
@@ -103,7 +105,7 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
                 return false;
             }
             fault.after = number;
-        } else if (key == "status") {
+        } else if (key == "status" && fault.target != Fault::kStage) {
             if (!numeric) {
                 error = "status wants a number";
                 return false;
@@ -159,6 +161,17 @@ bool ParseFaultLine(const std::string& line, Fault& fault, std::string& error) {
             }
         } else if (fault.target == Fault::kProcess) {
             error = "process takes effect=, polls=, after= and times=, not '" + key + "'";
+            return false;
+        } else if (fault.target == Fault::kStage && (key == "start" || key == "status")) {
+            int answer = 0;
+            if (!parseByte(value, answer) || fault.stageStart >= 0 || fault.stageStatus >= 0) {
+                error = "stage takes one of start= and status=, with an answer byte";
+                return false;
+            }
+            (key == "start" ? fault.stageStart : fault.stageStatus) = answer;
+            hasAction = true;
+        } else if (fault.target == Fault::kStage) {
+            error = "stage takes start= or status=, after= and times=, not '" + key + "'";
             return false;
         } else if (key == "buffer" && fault.target == Fault::kSysInfo) {
             if (value != "null") {

@@ -174,6 +174,16 @@ std::vector<std::string> splitVersion(const std::string& version) {
     }
 }
 
+bool rebootRequired(const xmlNode* softwareComponent) {
+    std::string said = attribute(softwareComponent, "rebootRequired");
+    for (char& c : said) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (said == "true" || said == "1") return true;
+    if (said == "false" || said == "0") return false;
+    for (const xmlNode* n = softwareComponent->children; n != nullptr; n = n->next)
+        if (named(n, "ComponentType")) return attribute(n, "value") == "BIOS";
+    return false;
+}
+
 }  // namespace
 
 bool IsInventoryMode(const std::string& mode) { return mode.compare(0, 4, "rql_") == 0; }
@@ -375,6 +385,48 @@ bool Inventory::Apply(const std::string& records, bool entire, const std::string
         AddEvent("records-ignored",
                  std::to_string(ignored) + " device(s) without a componentID in input.xml ignored");
     return true;
+}
+
+FirmwareChange Inventory::UpdateFirmware(const std::string& descriptor, const std::string& onlyComponent,
+                                        const std::string& by, bool apply) {
+    FirmwareChange change;
+    OwnedDoc package = parseText(descriptor);
+    const xmlNode* component = package ? xmlDocGetRootElement(package.get()) : nullptr;
+    if (!named(component, "SoftwareComponent")) return change;
+    change.version = attribute(component, "vendorVersion");
+    change.rebootRequired = rebootRequired(component);
+    if (change.version.empty()) {
+        change.outcome = FirmwareChange::kNoVersion;
+        return change;
+    }
+    std::vector<Wanted> wanted;
+    for (const xmlNode* list = component->children; list != nullptr; list = list->next)
+        if (named(list, "SupportedDevices"))
+            for (const xmlNode* d = list->children; d != nullptr; d = d->next)
+                if (named(d, "Device") && (onlyComponent.empty() || attribute(d, "componentID") == onlyComponent))
+                    wanted.emplace_back(d);
+    std::vector<std::string> items;
+    for (xmlNodePtr device = root(kCurrent)->children; device != nullptr; device = device->next) {
+        bool fits = false;
+        for (const Wanted& w : wanted) fits = fits || (named(device, "Device") && w.Matches(device));
+        if (!fits) continue;
+        const std::string from = versionOf(device);
+        items.push_back(attribute(device, "componentID") + " (" + attribute(device, "display") + ") " +
+                        (from.empty() ? "no version" : from) + " to " + change.version);
+        if (!apply) continue;
+        std::unique_ptr<xmlNode, void (*)(xmlNodePtr)> before(xmlCopyNode(device, 1), &xmlFreeNode);
+        xmlNodePtr application = device->children;
+        while (application != nullptr && !named(application, "Application")) application = application->next;
+        if (application == nullptr) {
+            application = xmlNewChild(device, nullptr, BAD_CAST "Application", nullptr);
+            xmlSetProp(application, BAD_CAST "display", BAD_CAST attribute(device, "display").c_str());
+        }
+        xmlSetProp(application, BAD_CAST "version", BAD_CAST change.version.c_str());
+        addChange("updated", before.get(), device, by);
+    }
+    change.outcome = items.empty() ? FirmwareChange::kNoDevice : FirmwareChange::kApplied;
+    change.summary = joined(items, ", ");
+    return change;
 }
 
 std::string Inventory::CheckDependencies(const std::string& descriptor, bool& passed) {

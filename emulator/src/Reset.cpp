@@ -13,7 +13,7 @@ namespace {
 // controller.state keys of what a run holds; the rest (handles handed out,
 // the state flag, last statuses, fault counters) stays.
 const char* const kReleasedKeys[] = {"session.", "pending.", "copy.", "attached.", "dynamic.", "secure.",
-                                     "reset.until"};
+                                     "stage.", "reset.until"};
 
 void releaseControllerState(const std::string& dir) {
     std::string path = JoinPath(dir, files::kControllerState);
@@ -69,6 +69,8 @@ bool ResetStateDir(const std::string& dir, std::string& error) {
     withdrawDisks(dir);
     dropMounts(dir);
     RemoveStaleScratch(dir);
+    // A payload gathered for stage-and-update is pending work too.
+    fs::remove_all(JoinPath(dir, files::kStaging), ec);
     return true;
 }
 

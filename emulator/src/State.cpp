@@ -35,7 +35,12 @@ const char* const kClock = "clock";
 const char* const kLock = "lock";
 const char* const kRoot = "root";
 const char* const kScratch = "scratch";
+const char* const kTasks = "tasks";
+const char* const kTaskLog = "tasks.log";
+const char* const kStaging = "staging";
 }  // namespace files
+
+const char* const kDefaultTaskWrappers = "bioswrap,cpldwrap,psuwrap";
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
@@ -338,6 +343,8 @@ const OsLayout* findOs(const std::string& name) {
     return nullptr;
 }
 
+const long kSarnGeneration = 0x16;
+
 bool generationByte(const std::string& name, long& byte) {
     if (name == "pre-vemo") {
         byte = 0x0C;
@@ -348,7 +355,7 @@ bool generationByte(const std::string& name, long& byte) {
         return true;
     }
     if (name == "sarn") {
-        byte = 0x16;
+        byte = kSarnGeneration;
         return true;
     }
     return ParseNumber(name, byte) && byte >= 0 && byte <= 0xFF;
@@ -492,6 +499,15 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         error = "dynamic slots are 0 to 16 and the drop-box space is not negative";
         return false;
     }
+    if (o.guid != "default" && o.guid != "on" && o.guid != "off") {
+        error = "unknown GUID capability setting '" + o.guid + "' (on, off)";
+        return false;
+    }
+    if (o.stageSeconds < 0) {
+        error = "the stage time is not negative";
+        return false;
+    }
+    const bool guid = o.guid == "default" ? generation >= kSarnGeneration : o.guid == "on";
 
     std::string trenSource = o.trenLibrary.empty() ? DefaultTrenLibrary() : o.trenLibrary;
     std::error_code ec;
@@ -511,9 +527,11 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         }
         for (const char* name : {files::kControllerConf, files::kControllerState, files::kHostConf,
                                  files::kFaults, files::kRequestLog, files::kHostCommandLog,
-                                 files::kClock, files::kDisks, files::kMounts}) {
+                                 files::kClock, files::kDisks, files::kMounts, files::kTaskLog}) {
             fs::remove(dir / name, ec);
         }
+        fs::remove_all(dir / files::kTasks, ec);
+        fs::remove_all(dir / files::kStaging, ec);
         fs::remove_all(dir / files::kPartitions, ec);
         fs::remove_all(dir / files::kRoot, ec);
         fs::remove_all(dir / files::kScratch, ec);
@@ -537,7 +555,10 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
          << "monolithic=" << (o.monolithic ? 1 : 0) << "\n"
          << "state_flag=" << o.stateFlag << "\n"
          << "extended_session=" << (generation >= 0x10 ? 1 : 0) << "\n"
-         << "reset_recovery=" << o.resetRecovery << "\n";
+         << "reset_recovery=" << o.resetRecovery << "\n"
+         << "guid=" << (guid ? 1 : 0) << "\n"
+         << "stage.seconds=" << o.stageSeconds << "\n"
+         << "task.wrappers=" << kDefaultTaskWrappers << "\n";
     std::vector<PowerSupply> supplies = o.powerSupplies;
     if (supplies.empty() && !o.noPowerSupplies) {
         supplies.push_back(PowerSupply{"00.1C.4D", 0x1f4a, true});

@@ -19,16 +19,16 @@ const std::size_t kBufferSize = sizeof(((IPMIReqRspEx*)nullptr)->ReqRspBuffer);
 const uint8_t kPsCountSelector = 0xEA;
 const std::size_t kSysInfoSize = 32;
 
-void putU16(std::vector<uint8_t>& data, unsigned value) {
-    data.push_back(static_cast<uint8_t>(value & 0xFF));
-    data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-}
-
 std::string key(const char* prefix, long number, const char* suffix = "") {
     return std::string(prefix) + std::to_string(number) + suffix;
 }
 
 }  // namespace
+
+void putU16(std::vector<uint8_t>& data, unsigned value) {
+    data.push_back(static_cast<uint8_t>(value & 0xFF));
+    data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+}
 
 // The dispatcher.  Exact sub-command rows come before a command's catch-all.
 const Controller::Route Controller::kRoutes[] = {
@@ -48,6 +48,7 @@ const Controller::Route Controller::kRoutes[] = {
     {kOemNetFn, kSessionCmd, 17, 7, true, &Controller::SetStateFlag, "setStateFlagCmd"},
     {kOemNetFn, kSessionCmd, 18, 8, false, &Controller::BeginSessionExtended,
      "BeginKAVERSessionExtended"},
+    {kOemNetFn, kSessionCmd, 37, 6, true, &Controller::StageAndUpdate, "StageAndUpdate"},
     {kOemNetFn, 0xAD, -1, 4, false, &Controller::GetRepositoryKind, "GetKAVERType"},
     {kOemNetFn, 0xAE, -1, 4, false, &Controller::GetAccessState, "GetKAVERAccessState"},
     {kOemNetFn, 0xBF, -1, 3, false, &Controller::GetVersion, "GetSarniVELDVersion"},
@@ -334,20 +335,10 @@ std::string Controller::imagePath(bool dynamic, int bit) const {
 }
 
 long Controller::diskAppearance(const std::string& label) {
-    long appear = 0;
-    bool chosen = false;
-    for (const Fault& fault : faults_) {
-        if (fault.target != Fault::kDisk || (!fault.label.empty() && fault.label != label)) continue;
-        std::string seenKey = key("fault.", fault.lineNumber, ".seen");
-        long seen = state_.GetInt(seenKey, 0) + 1;
-        state_.SetInt(seenKey, seen);
-        bool inWindow = seen > fault.after && (fault.times < 0 || seen <= fault.after + fault.times);
-        if (!chosen && inWindow) {
-            chosen = true;
-            appear = fault.appear;
-        }
-    }
-    return appear;
+    const Fault* fault = fireWhere([&label](const Fault& f) {
+        return f.target == Fault::kDisk && (f.label.empty() || f.label == label);
+    });
+    return fault ? fault->appear : 0;
 }
 
 void Controller::presentDisk(bool dynamic, int bit) {
@@ -503,11 +494,10 @@ void Controller::DeleteDynamicPartition(const Request& request, Reply& reply) {
 
 // ---- faults -------------------------------------------------------------------------
 
-const Fault* Controller::fire(const unsigned char* request, std::size_t length, bool sysinfo) {
+const Fault* Controller::fireWhere(const std::function<bool(const Fault&)>& matches) {
     const Fault* chosen = nullptr;
     for (const Fault& fault : faults_) {
-        bool matches = sysinfo ? fault.MatchesSysInfo() : fault.Matches(request, length);
-        if (!matches) continue;
+        if (!matches(fault)) continue;
         std::string seenKey = key("fault.", fault.lineNumber, ".seen");
         long seen = state_.GetInt(seenKey, 0) + 1;
         state_.SetInt(seenKey, seen);
@@ -515,6 +505,12 @@ const Fault* Controller::fire(const unsigned char* request, std::size_t length, 
         if (chosen == nullptr && inWindow) chosen = &fault;
     }
     return chosen;
+}
+
+const Fault* Controller::fire(const unsigned char* request, std::size_t length, bool sysinfo) {
+    return fireWhere([&](const Fault& fault) {
+        return sysinfo ? fault.MatchesSysInfo() : fault.Matches(request, length);
+    });
 }
 
 // ---- the exchange -------------------------------------------------------------------

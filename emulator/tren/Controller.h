@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,19 @@ enum : int32_t {
     kStatusNoSuchDevice = 7,
     kStatusDataOverrun = 16,
 };
+
+// One File entry of an update document.
+struct DocumentEntry {
+    long order = 0;
+    std::string hash, source, sourceKaver, destination, mode;
+};
+
+// Appends VALUE as two bytes, least significant first.
+void putU16(std::vector<uint8_t>& data, unsigned value);
+
+// A path inside a partition or drop box: "..", absolute paths and names
+// FAT cannot hold refused.
+bool SafeInnerPath(const std::string& inner);
 
 class Controller {
 public:
@@ -115,11 +129,22 @@ private:
     void CreateDynamicPartition(const Request&, Reply&);
     void DeleteDynamicPartition(const Request&, Reply&);
     void SecureCopy(const Request&, Reply&);
+    void StageAndUpdate(const Request&, Reply&);
 
     // Processing of a drop box (tren/Processing.cpp): a completion code.
     int processDropBox(int bit, const std::string& expectedHash, std::string& note);
     bool resolveTarget(const std::string& path, std::string& image, std::string& inner) const;
     const Fault* fireProcessFault();
+    // Stage-and-update (tren/StageAndUpdate.cpp): a drop box whose document
+    // places everything under /payload is gathered into the staging store
+    // (a completion code); a status poll finishes a started stage when its
+    // time has come.
+    static bool IsPayloadDocument(const std::vector<DocumentEntry>& entries);
+    int stagePayloadPass(const std::vector<DocumentEntry>& entries, const std::string& boxDir, std::string& note);
+    uint8_t stageStatus();
+    // Runs a task file the controller kept (tren/TaskProcessing.cpp):
+    // "applied" or "failed", with the reason in the event log.
+    std::string runTask(const std::string& name);
     // Inventory-log entries of an update document (tren/InventoryProcessing.cpp):
     // the check before anything is carried out, and carrying one out (0 or
     // an exit status, as the other modes' tools).
@@ -145,6 +170,9 @@ private:
     bool sessionValid(uint16_t handle) const;
     void expireSession();
     const Fault* fire(const unsigned char* request, std::size_t length, bool sysinfo);
+    // Counts the request against every fault MATCHES picks; the first one
+    // whose window it falls in fires.
+    const Fault* fireWhere(const std::function<bool(const Fault&)>& matches);
     void log(const std::string& line);
     void save();
 

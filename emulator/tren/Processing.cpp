@@ -33,11 +33,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-void putU16(std::vector<uint8_t>& data, unsigned value) {
-    data.push_back(static_cast<uint8_t>(value & 0xFF));
-    data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-}
-
 // A scratch directory under the state directory that removes itself.
 struct Scratch {
     std::string path;
@@ -46,11 +41,6 @@ struct Scratch {
         std::error_code ec;
         if (!path.empty()) fs::remove_all(path, ec);
     }
-};
-
-struct Entry {
-    long order = 0;
-    std::string hash, source, sourceKaver, destination, mode;
 };
 
 std::string childText(xmlNode* parent, const char* name) {
@@ -65,7 +55,7 @@ std::string childText(xmlNode* parent, const char* name) {
     return "";
 }
 
-bool parseDocument(const std::string& path, std::vector<Entry>& entries) {
+bool parseDocument(const std::string& path, std::vector<DocumentEntry>& entries) {
     xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc == nullptr) return false;
     xmlNode* root = xmlDocGetRootElement(doc);
@@ -73,7 +63,7 @@ bool parseDocument(const std::string& path, std::vector<Entry>& entries) {
     for (xmlNode* n = ok ? root->children : nullptr; n != nullptr; n = n->next) {
         if (n->type != XML_ELEMENT_NODE || std::strcmp(reinterpret_cast<const char*>(n->name), "File") != 0)
             continue;
-        Entry e;
+        DocumentEntry e;
         xmlChar* order = xmlGetProp(n, reinterpret_cast<const xmlChar*>("order"));
         long value = 0;
         if (order == nullptr || !ParseNumber(reinterpret_cast<const char*>(order), value)) ok = false;
@@ -90,13 +80,13 @@ bool parseDocument(const std::string& path, std::vector<Entry>& entries) {
     // Entries run in order; equal orders (the chunks of one file) keep
     // their document order.
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.order < b.order; });
+                     [](const DocumentEntry& a, const DocumentEntry& b) { return a.order < b.order; });
     return ok;
 }
 
-// A path inside a partition: "..", absolute paths and names FAT cannot
-// hold refused.
-bool safeInner(const std::string& inner) {
+}  // namespace
+
+bool SafeInnerPath(const std::string& inner) {
     if (inner.empty()) return true;
     std::string::size_type start = 0;
     while (start <= inner.size()) {
@@ -109,8 +99,6 @@ bool safeInner(const std::string& inner) {
     return inner[0] != '/';
 }
 
-}  // namespace
-
 // "kav022/a/b" -> image of KAV022 and "a/b".
 bool Controller::resolveTarget(const std::string& path, std::string& image, std::string& inner) const {
     std::string::size_type slash = path.find('/');
@@ -120,7 +108,7 @@ bool Controller::resolveTarget(const std::string& path, std::string& image, std:
     if (inner == ".") inner.clear();
     for (int bit = 0; bit < 16; ++bit) {
         std::string label = partitionLabel(false, bit);
-        if (!label.empty() && lower(label) == lower(folder) && safeInner(inner)) {
+        if (!label.empty() && lower(label) == lower(folder) && SafeInnerPath(inner)) {
             image = MtoolsImage(imagePath(false, bit), conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0);
             return true;
         }
@@ -129,16 +117,7 @@ bool Controller::resolveTarget(const std::string& path, std::string& image, std:
 }
 
 const Fault* Controller::fireProcessFault() {
-    const Fault* chosen = nullptr;
-    for (const Fault& fault : faults_) {
-        if (fault.target != Fault::kProcess) continue;
-        std::string seenKey = "fault." + std::to_string(fault.lineNumber) + ".seen";
-        long seen = state_.GetInt(seenKey, 0) + 1;
-        state_.SetInt(seenKey, seen);
-        bool inWindow = seen > fault.after && (fault.times < 0 || seen <= fault.after + fault.times);
-        if (chosen == nullptr && inWindow) chosen = &fault;
-    }
-    return chosen;
+    return fireWhere([](const Fault& fault) { return fault.target == Fault::kProcess; });
 }
 
 namespace {
@@ -209,16 +188,17 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         note += " hash-refused";
         return kCcFailure;
     }
-    std::vector<Entry> entries;
+    std::vector<DocumentEntry> entries;
     if (effect == "unparsable" || !parseDocument(document, entries)) {
         note += " unparsable";
         return kCcFailure;
     }
+    if (IsPayloadDocument(entries)) return stagePayloadPass(entries, box.path, note);
 
     // Check the whole document before changing anything, so that a refused
     // document leaves every partition as it was.
     std::map<std::string, long long> needed;
-    for (const Entry& e : entries) {
+    for (const DocumentEntry& e : entries) {
         if (IsInventoryMode(e.mode)) {
             if (!checkInventoryEntry(e.mode, e.source, e.hash, box.path, note)) return kCcFailure;
             continue;
@@ -235,7 +215,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             return kCcFailure;
         }
         if (hasSource) {
-            if (!safeInner(e.source) || e.source.empty() || !fs::is_regular_file(JoinPath(box.path, e.source))) {
+            if (!SafeInnerPath(e.source) || e.source.empty() || !fs::is_regular_file(JoinPath(box.path, e.source))) {
                 note += " missing-source";
                 return kCcFailure;
             }
@@ -265,7 +245,8 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
     }
 
     std::string corruptImage, corruptInner;
-    for (const Entry& e : entries) {
+    std::vector<std::pair<std::string, std::string>> tasks;  // name, registration
+    for (const DocumentEntry& e : entries) {
         std::string image, inner;
         resolveTarget(e.mode == "ssib" ? std::string() : e.destination, image, inner);
         std::string source = JoinPath(box.path, e.source);
@@ -325,12 +306,14 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         } else if (e.mode == "dirmake") {
             rc = makeParents(image, inner, true) ? 0 : 1;
         } else if (e.mode == "ssib") {
-            // A task file: the controller keeps it and records the registration.
+            // A task file: the controller keeps it and runs it once the whole
+            // document is carried out.
             std::error_code ec;
-            fs::create_directories(JoinPath(dir_, "tasks"), ec);
-            fs::copy_file(source, JoinPath(JoinPath(dir_, "tasks"), fs::path(e.source).filename().string()),
-                          fs::copy_options::overwrite_existing, ec);
-            AppendLine(JoinPath(dir_, "tasks.log"), std::to_string(now_) + " " + e.source + " " + lower(e.hash));
+            const std::string name = fs::path(e.source).filename().string();
+            fs::create_directories(JoinPath(dir_, files::kTasks), ec);
+            fs::copy_file(source, JoinPath(JoinPath(dir_, files::kTasks), name), fs::copy_options::overwrite_existing,
+                          ec);
+            tasks.emplace_back(name, std::to_string(now_) + " " + name + " " + lower(e.hash));
             rc = ec ? 1 : 0;
         } else if (e.mode == "signedunzip") {
             std::string unpacked = JoinPath(work.path, "unzip");
@@ -365,6 +348,11 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             RunTool({"mcopy", "-o", "-m", "-i", corruptImage, copy, "::/" + MtoolsNew(corruptInner)});
         }
         note += " corrupted";
+    }
+    for (const auto& task : tasks) {
+        const std::string outcome = runTask(task.first);
+        AppendLine(JoinPath(dir_, files::kTaskLog), task.second + " " + outcome);
+        note += " task-" + outcome;
     }
     return kCcSuccess;
 }

@@ -1,6 +1,8 @@
 /* A plain C client: loads the library by its SONAME and reads the exported
-   globals by name, as an update package written in C would. */
+   globals and the entry points by name, as an update package written in C
+   would. */
 #include <dlfcn.h>
+#include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -69,7 +71,25 @@ int main(int argc, char **argv) {
     need(lib, "zolipmiLib");
     need(lib, "pfnCommandWithoutRetry");
 
+    /* The entry points, called the way that needs no controller: without
+       CheckVemo there is no update object. */
+    void *const *wrapper = need(lib, "pUpdRollbackWrapper");
+    if (wrapper && *wrapper != NULL) { printf("pUpdRollbackWrapper is set by default\n"); failures++; }
+    need(lib, "CheckVemo");
+    int (*depcheck)(void) = (int (*)(void))need(lib, "Depcheck");
+    int (*update)(char *, char *, char *, bool, char *) =
+        (int (*)(char *, char *, char *, bool, char *))need(lib, "UpdateBiosUsingRQ");
+    void (*cleanUp)(void) = (void (*)(void))need(lib, "CleanUp_UpdRollbackWrapper");
+    if (cleanUp) cleanUp();
+    if (depcheck && depcheck() != -1) { printf("Depcheck without an update object is not -1\n"); failures++; }
+    char text[1024];
+    memset(text, 'x', sizeof text);
+    if (update && (update("fw.hdr", "BIOS", "bioswrap", true, text) != -1 || text[0] != '\0')) {
+        printf("UpdateBiosUsingRQ without an update object: not -1 with an empty text\n");
+        failures++;
+    }
+
     dlclose(lib);
-    if (failures == 0) printf("all exported globals found with their defaults\n");
+    if (failures == 0) printf("all exported globals and entry points found, with their defaults\n");
     return failures == 0 ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 //   disk [label=LABEL] appear=N|never [after=K] [times=N|always]
 //   process effect=corrupt|full|refuse|unparsable|polls|no-answer|empty-answer|malformed-answer|oversized-answer
 //           [polls=N] [after=K] [times=N|always]
+//   stage start=N|status=N [after=K] [times=N|always]
 //
 // NETFN is request byte 0 (default 0xC0, the OEM NetFn), CMD byte 1 and SUB
 // byte 2.  Actions on a command: completion=CC, status=S (transport status),
@@ -20,7 +21,7 @@
 namespace zemt_emu {
 
 struct Fault {
-    enum Target { kCommand, kSysInfo, kHost, kDisk, kProcess };
+    enum Target { kCommand, kSysInfo, kHost, kDisk, kProcess, kStage };
     Target target = kCommand;
 
     // Selector (commands only).
@@ -52,6 +53,10 @@ struct Fault {
     // report pending first.
     std::string effect;
     long polls = 0;
+    // Stage-and-update: the answer byte a start request (operation 2 or 4)
+    // or a status poll (operation 8) gives instead of the controller's own.
+    int stageStart = -1;
+    int stageStatus = -1;
 
     long after = 0;        // let this many matching requests pass first
     long times = 1;        // then fire this many times; -1 = always

@@ -50,6 +50,18 @@ std::vector<InventoryDevice> SeededDevices(const std::string& firmware, const st
 // time 0, and one event for the collection).
 bool SeedInventory(const std::string& dir, const std::vector<InventoryDevice>& devices, std::string& error);
 
+// What applying the firmware of a package descriptor to the inventory
+// finds or did.
+struct FirmwareChange {
+    enum Outcome { kNotADescriptor, kNoVersion, kNoDevice, kApplied };
+    Outcome outcome = kNotADescriptor;
+    std::string version;        // the descriptor's vendorVersion
+    // The descriptor's rebootRequired ("true"/"false") on its root, else
+    // true for a ComponentType of BIOS only.
+    bool rebootRequired = false;
+    std::string summary;        // "159 (System BIOS) 1.4.2 to 1.7.0", one item per device
+};
+
 class Inventory {
 public:
     enum Kind { kCurrent, kHistory, kEvents };
@@ -80,6 +92,14 @@ public:
     // Evaluates the rules of the package descriptor DESCRIPTOR: its answer
     // document, PASSED set when it carries status 0.
     std::string CheckDependencies(const std::string& descriptor, bool& passed);
+
+    // Sets the firmware version of every device of the current records that
+    // a supported device of DESCRIPTOR matches (of component ONLYCOMPONENT
+    // alone when it is not empty) to the descriptor's vendorVersion; each
+    // change goes to the history (action "updated", by BY).  With APPLY
+    // false nothing changes and the summary tells what would.
+    FirmwareChange UpdateFirmware(const std::string& descriptor, const std::string& onlyComponent,
+                                  const std::string& by, bool apply);
 
     void AddEvent(const std::string& action, const std::string& text);
 

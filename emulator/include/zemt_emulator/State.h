@@ -26,7 +26,13 @@ extern const char* const kClock;           // virtual clock, whole seconds
 extern const char* const kLock;            // flock target
 extern const char* const kRoot;            // sandbox host root
 extern const char* const kScratch;         // the emulator's own scratch files
+extern const char* const kTasks;           // task files the controller kept
+extern const char* const kTaskLog;         // one line per task file: registration and outcome
+extern const char* const kStaging;         // payload staged for stage-and-update
 }  // namespace files
+
+// The wrapper programs a new controller has for task files (comma-separated).
+extern const char* const kDefaultTaskWrappers;
 
 std::string JoinPath(const std::string& dir, const std::string& name);
 
@@ -143,6 +149,11 @@ struct InitOptions {
     long dynamicSpaceMiB = 600;          // repository space for drop boxes
     long dynamicSlots = 8;               // dynamic bitmap bits the controller hands out
     bool sgDriver = true;                // lsmod lists the sg module
+    // Stage-and-update: whether the controller reports the capability
+    // ("on", "off"; "default": on from generation sarn), and the virtual
+    // seconds a started stage stays pending.
+    std::string guid = "default";
+    long stageSeconds = 10;
 };
 
 // The static partitions a state directory gets unless told otherwise.

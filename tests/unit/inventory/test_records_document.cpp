@@ -4,6 +4,7 @@
 #include <libxml/parser.h>
 
 #include "KaverTest.h"
+#include "SoftwareComponentInfo.h"
 
 namespace {
 
@@ -250,6 +251,27 @@ TEST_F(RecordsDocumentTest, LayoutDoesNotDependOnLibxmlDefaults) {
     const std::string after = fromList(list);
     xmlKeepBlanksDefault(previous);
     EXPECT_EQ(after, before);
+}
+
+// Making a descriptor reader switches libxml2's process-wide blank handling
+// off; the records the library writes from a descriptor or a device list
+// stay the same.
+TEST_F(RecordsDocumentTest, RecordsDoNotChangeOnceADescriptorReaderWasMade) {
+    systemIdPrints("Example tool\nSystem ID: 0C2D\n");
+    descriptor(kCompatibleDescriptor);
+    const std::string list = "<Devices>\n  <Device componentID=\"1\">\n    <A> <B/> </A>\n  </Device>\n</Devices>";
+    const std::string generated = kaver->getRQLXml("21500", "");
+    const std::string listed = fromList(list);
+    ASSERT_NE(generated.find("<verCompat "), std::string::npos) << generated;
+
+    { CSoftwareComponentInfo reader; }
+    const int blanks = xmlKeepBlanksDefault(1);
+    EXPECT_EQ(blanks, 0) << "the reader no longer switches blanks off: this test shows nothing";
+    xmlKeepBlanksDefault(blanks);
+
+    EXPECT_EQ(kaver->getRQLXml("21500", ""), generated);
+    EXPECT_EQ(fromList(list), listed);
+    xmlKeepBlanksDefault(1);
 }
 
 TEST_F(RecordsDocumentTest, HostileListsGiveEmptyRecordsQuickly) {
