@@ -154,7 +154,8 @@ uint8_t secureKaver::ProcessKaverIPMICommand(void* block) {
         if (attempt > 0) std::memcpy(block, &original, sizeof original);
         if (callTren(block) == 0) {
             KAVER_LOG("ZOLIPMCommand ERROR\n");
-            failure::record(requestName(*this, bufferOf(&original)) + ": the hardware-access library exchanged nothing");
+            failure::record(requestName(*this, bufferOf(&original)) +
+                            ": the hardware-access library exchanged nothing");
             return KAVER_FAILURE;
         }
         if (DebugLog) KAVER_LOG(responseDump(block));

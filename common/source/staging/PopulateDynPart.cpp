@@ -105,7 +105,8 @@ int64_t copyChunk(const std::string& src, int64_t offset, int64_t length, const 
         copied += static_cast<int64_t>(got);
     }
     if (out == nullptr) {  // nothing could be read
-        failure::record(std::ferror(in.get()) ? withErrno("cannot read " + src) : src + " ended before its recorded size");
+        failure::record(std::ferror(in.get()) ? withErrno("cannot read " + src)
+                                              : src + " ended before its recorded size");
         return 0;
     }
     if (std::fflush(out) != 0) writeFailed = true;

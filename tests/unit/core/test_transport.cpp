@@ -356,7 +356,8 @@ TEST_F(TransportTest, FailuresRecordTheirReason) {
     const Row rows[] = {
         {"refused", {TrenReply::Code(3)}, attach, "AttachPartitions refused: completion code 0x03"},
         {"unknown code", {TrenReply::Code(0xC1)}, attach, "AttachPartitions refused: completion code 0xc1"},
-        {"transport failure", {TrenReply::Transport(2)}, attach, "AttachPartitions: transport status ESM_STATUS_CMD_BAD"},
+        {"transport failure", {TrenReply::Transport(2)}, attach,
+         "AttachPartitions: transport status ESM_STATUS_CMD_BAD"},
         {"no exchange", {TrenReply::NoExchange()}, attach,
          "AttachPartitions: the hardware-access library exchanged nothing"},
         {"never settled", timeouts, attach, "AttachPartitions: no final answer in 10 attempts"},
