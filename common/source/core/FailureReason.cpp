@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include "internal/hexDump.h"
 #include "zemt_error.h"
 
 namespace {
@@ -12,23 +13,9 @@ std::string& reason() {
     return *text;
 }
 
-// One line of text whatever names it holds: a control byte (a NUL would
-// end the text early for a C caller, a newline would start a line) is
-// written as \xNN.
-std::string oneLine(const std::string& text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c != 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
-        }
-    }
-    return out;
-}
+// One line of text whatever names it holds: a NUL would end the text early
+// for a C caller, a newline would start another line.
+std::string oneLine(const std::string& text) { return escapedText(text, true); }
 }  // namespace
 
 namespace failure {
@@ -43,6 +30,8 @@ void prefix(const std::string& context) {
 }
 
 const std::string& text() { return reason(); }
+
+Keep::~Keep() { reason() = saved_; }
 
 std::string commandStatus(int status) {
     if (status == -1) return "could not be run";

@@ -29,7 +29,7 @@ std::string commandStatus(int status);
 class Keep {
 public:
     Keep() : saved_(text()) {}
-    ~Keep() { record(saved_); }
+    ~Keep();
     Keep(const Keep&) = delete;
     Keep& operator=(const Keep&) = delete;
 

@@ -11,6 +11,18 @@ std::string hexByte(uint8_t value) {
     return text;
 }
 
+std::string escapedText(const std::string& text, bool keepNonAscii) {
+    std::string out;
+    for (unsigned char c : text) {
+        const bool plain = c >= 0x20 && c != 0x7F && c != '\\' && (c < 0x80 || keepNonAscii);
+        if (plain)
+            out += static_cast<char>(c);
+        else
+            out += "\\x" + hexByte(c);
+    }
+    return out;
+}
+
 std::string hexDump(const uint8_t* bytes, std::size_t count) {
     std::string text;
     text.reserve(count * 5);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/Protocol.h"
+#include "internal/hexDump.h"
 #include "secureKaver.h"
 
 namespace partreq {
@@ -67,20 +68,7 @@ inline std::string responseLabel() {
 
 // The label as it may go into a one-line log message: control and
 // non-ASCII bytes are shown as \xNN.
-inline std::string printable(const std::string& label) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : label) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
-        }
-    }
-    return out;
-}
+inline std::string printable(const std::string& label) { return escapedText(label, false); }
 
 }  // namespace partreq
 
