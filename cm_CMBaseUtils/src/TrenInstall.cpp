@@ -1,3 +1,5 @@
+// The counted install of the hardware-access library, over any platform
+// implementation (TrenInstall.h).
 #include "TrenInstall.h"
 
 #include "Logger.h"

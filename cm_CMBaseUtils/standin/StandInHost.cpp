@@ -1,3 +1,4 @@
+// Every slot of the stand-in base: name itself and stop the program.
 #include "StandInHost.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The process-wide failure reason and its exported accessor.
 #include "core/FailureReason.h"
 
 #include <sys/wait.h>
