@@ -408,6 +408,8 @@ const std::vector<std::string>& KnownOperatingSystems() {
     return names;
 }
 
+const char* const kEmulatorVersion = ZEMT_EMULATOR_VERSION;
+
 std::string DefaultTrenLibrary() {
     if (const char* fromEnv = std::getenv("ZEMT_TREN_LIBRARY")) return fromEnv;
 #ifdef ZEMT_TREN_STANDIN_PATH
@@ -537,7 +539,8 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
          << "monolithic=" << (o.monolithic ? 1 : 0) << "\n"
          << "state_flag=" << o.stateFlag << "\n"
          << "extended_session=" << (generation >= 0x10 ? 1 : 0) << "\n"
-         << "reset_recovery=" << o.resetRecovery << "\n";
+         << "reset_recovery=" << o.resetRecovery << "\n"
+         << "emulator.version=" << kEmulatorVersion << "\n";
     std::vector<PowerSupply> supplies = o.powerSupplies;
     if (supplies.empty() && !o.noPowerSupplies) {
         supplies.push_back(PowerSupply{"00.1C.4D", 0x1f4a, true});
