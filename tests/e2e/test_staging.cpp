@@ -256,59 +256,6 @@ TEST_F(StagingTest, DeletionAndHostileNames) {
     EXPECT_EQ(ImageFile(Image("KAV022.img"), "/odd/" + names[0]), "content " + names[0]);
 }
 
-TEST_F(StagingTest, ToolStagesVerifiesAndDeletes) {
-    Init();
-    fs::create_directories(workDir_ + "/tree/sub");
-    WriteWorkFile("one.txt", "one\n");
-    WriteWorkFile("tree/a.txt", "a\n");
-    WriteWorkFile("tree/sub/b.bin", VaryingBytes(100000, 11));
-    ProcessResult staged = RunZemt({"--emulator", stateDir_, "stage", "one.txt", "tree", "--to", "KAV022/pkg"});
-    ASSERT_EQ(staged.exitCode, 0) << staged.err;
-    EXPECT_NE(staged.out.find(Md5("one\n") + "  kav022/pkg/one.txt\n"), std::string::npos) << staged.out;
-    EXPECT_NE(staged.out.find("verified 3 file(s), 100006 bytes"), std::string::npos) << staged.out;
-    EXPECT_NE(staged.err.find("pass 1: 100006 of 100006 bytes staged, 3 of 3 file(s) complete\n"), std::string::npos)
-        << staged.err;
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/one.txt"), "one\n");
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/a.txt"), "a\n");
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/sub/b.bin"), VaryingBytes(100000, 11));
-
-    ProcessResult removed = RunZemt({"--emulator", stateDir_, "rm", "KAV022/pkg/tree/a.txt", "--json"});
-    EXPECT_EQ(removed.exitCode, 0) << removed.err;
-    EXPECT_EQ(removed.out, "{\"ok\":true,\"path\":\"KAV022/pkg/tree/a.txt\"}\n");
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/tree/a.txt"), "<missing>");
-    EXPECT_EQ(ImageFile(Image("KAV022.img"), "/pkg/one.txt"), "one\n");
-
-    Fault("process effect=corrupt");
-    ProcessResult bad = RunZemt({"--emulator", stateDir_, "stage", "one.txt", "--to", "KAV022/again", "--json"});
-    EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_NE(bad.out.find("\"verified\":false"), std::string::npos) << bad.out;
-    EXPECT_NE(bad.out.find("\"code\":47"), std::string::npos) << bad.out;
-}
-
-// The tool refuses what it cannot stage before it talks to the controller.
-TEST_F(StagingTest, StageAndRmRefuseBadArgumentsUpFront) {
-    Init();
-    WriteWorkFile("a.txt", "a");
-    const std::vector<std::vector<std::string>> refused = {
-        {"stage", "a.txt"},                           // no --to
-        {"stage", "--to", "KAV022/x"},                // nothing to copy
-        {"stage", "a.txt", "--to", "KAV022/../etc"},  // leaves the partition
-        {"stage", "a.txt", "--to", "KAV999/x"},       // not a static label
-        {"stage", "missing.txt", "--to", "KAV022/x"},
-        {"stage", "a.txt", "--to"},
-        {"rm", "KAV022"},                             // the whole partition
-        {"rm", "KAV022/a/../../b"},
-        {"rm", "KAV022/a", "KAV022/b"},
-    };
-    for (const auto& words : refused) {
-        std::vector<std::string> args = {"--emulator", stateDir_};
-        args.insert(args.end(), words.begin(), words.end());
-        ProcessResult result = RunZemt(args);
-        EXPECT_EQ(result.exitCode, 2) << words[0] << " " << (words.size() > 1 ? words[1] : "") << result.err;
-    }
-    EXPECT_TRUE(Requests().empty());
-}
-
 TEST_F(StagingTest, MultiPassCopyJoinsChunksAndVerifies) {
     Init();
     std::string big = VaryingBytes(5 * 1048576 + 12345, 7), small = VaryingBytes(300000, 8), tiny = "tiny\n";
