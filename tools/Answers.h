@@ -30,8 +30,8 @@ struct Record {
 };
 
 // The child elements of the document's root; false when the document is
-// not well-formed XML (parsed without network access or entity
-// substitution, within libxml2's depth limit).
+// not well-formed XML or declares a document type (it is parsed without
+// network access or entity substitution, within libxml2's depth limit).
 bool readRecords(const std::string& document, std::string& root, std::vector<Record>& records);
 
 // One rule of a dependency-check answer.

@@ -52,27 +52,60 @@ std::string pathOf(const CLI::App* app) {
     return path;
 }
 
-// "A subcommand is required": which ones there are, and the word given
-// instead, if any.
-std::string missingSubcommand(const CLI::App* at, const std::vector<std::string>& args) {
+// The command names under `at`, and the one closest to a mistyped word
+// (at most two letters off).
+std::string namesUnder(const CLI::App* at) {
     std::string names;
     for (const CLI::App* sub : at->get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
-    auto it = std::find(args.begin(), args.end(), at->get_name());
-    while (it != args.end() && ++it != args.end())
-        if (!it->empty() && (*it)[0] != '-') return "unknown sub-command '" + *it + "' (one of: " + names + ")";
-    return "wants a sub-command: one of " + names;
+    return names;
+}
+
+std::size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string unknownCommand(const char* kind, const std::string& word, const CLI::App* at) {
+    std::string text = std::string("unknown ") + kind + " '" + word + "'";
+    for (const CLI::App* sub : at->get_subcommands({}))
+        if (distance(word, sub->get_name()) <= 2) return text + " (did you mean '" + sub->get_name() + "'?)";
+    return text + " (one of: " + namesUnder(at) + ")";
+}
+
+// The first word of the command line after the words of `at`'s path that
+// is not an option (or an option's value).
+std::string wordAfter(const CLI::App* at, const std::vector<std::string>& args) {
+    std::size_t i = 0;
+    if (at->get_parent() != nullptr) {
+        auto it = std::find(args.begin(), args.end(), at->get_name());
+        i = it == args.end() ? args.size() : static_cast<std::size_t>(it - args.begin()) + 1;
+    }
+    for (; i < args.size(); ++i) {
+        if (args[i] == "--emulator") ++i;
+        else if (!args[i].empty() && args[i][0] != '-') return args[i];
+    }
+    return "";
 }
 
 // CLI11's words for a parse error, made to name the command where that helps.
 std::string describe(const CLI::ParseError& e, const CLI::App* at, const std::vector<std::string>& args) {
     const std::string what = e.what();
-    if (what == "A subcommand is required") return missingSubcommand(at, args);
+    const std::string word = wordAfter(at, args);
+    if (what == "A subcommand is required")
+        return word.empty() ? "wants a sub-command: one of " + namesUnder(at) : unknownCommand("sub-command", word, at);
+    if (at->get_parent() == nullptr && !word.empty()) return unknownCommand("command", word, at);
     const std::string extra = "The following argument was not expected: ";
-    if (what.rfind(extra, 0) == 0) {
-        std::string word = what.substr(extra.size());
-        if (at->get_parent() == nullptr && !word.empty() && word[0] != '-') return "unknown command '" + word + "'";
-        return "unexpected argument '" + word + "'";
-    }
+    if (what.rfind(extra, 0) == 0) return "unexpected argument '" + what.substr(extra.size()) + "'";
     const std::string extras = "The following arguments were not expected: ";
     if (what.rfind(extras, 0) == 0) return "unexpected arguments: " + what.substr(extras.size());
     return what;
