@@ -60,6 +60,16 @@ bool openSession(secureKaver& kaver) {
     return kaver.BeginKaverSessionExtended(kQuerySessionTimeout) || kaver.BeginKaverSession(kQuerySessionTimeout);
 }
 
+std::string whyNoRepository(secureKaver& kaver) {
+    kaver.storeErrorInfo(0);
+    kaverSupport_t again = kaver.GetKaverType();
+    if (kaver.getZEMTError() != 0)
+        return "the controller did not answer the repository query; whether it has a repository is not known";
+    if (again == noKaverPresent) return "the controller has no repository";
+    return std::string("the repository query failed during initialisation (asked again, the controller reports a ") +
+           repositoryName(again) + " repository: try once more)";
+}
+
 bool startLibrary(secureKaver& kaver, Problem& failure) {
     if (!kaver.InitOk) {
         failure.set("the library could not start", kaver.getZEMTError());
@@ -67,7 +77,10 @@ bool startLibrary(secureKaver& kaver, Problem& failure) {
     }
     progress("initialising (this can take a while)…");
     if (!kaver.secureKaverInit()) {
-        failure.set("initialisation failed", kaver.getZEMTError());
+        unsigned code = kaver.getZEMTError();
+        failure.set(code == ZEMT_NOKAVERPRESENT ? "initialisation failed: " + whyNoRepository(kaver)
+                                                : "initialisation failed",
+                    code);
         return false;
     }
     return true;

@@ -35,7 +35,7 @@ const CodeWords kCodes[] = {
     {"ZEMT_NOINSTANCE", "the library object is not usable"},
     {"ZEMT_NOSUCHREQUEST", "the controller does not know that request"},
     {"ZEMT_INVPARTNAME", "the partition name is not one the library can use"},
-    {"ZEMT_NOKAVERPRESENT", "the controller reports no repository"},
+    {"ZEMT_NOKAVERPRESENT", "no repository: the controller reports none, or its repository query failed"},
     {"ZEMT_KAVERDISABLED", "the repository is disabled"},
     {"ZEMT_DYNPARTERR", "a drop box could not be made or used"},
     {"ZEMT_DETACHFAILED", "a partition could not be detached"},

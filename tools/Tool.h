@@ -114,6 +114,9 @@ bool openSession(secureKaver& kaver);
 // Checks that the library started and runs its full initialisation (with a
 // progress line); false with a failure otherwise.
 bool startLibrary(secureKaver& kaver, Problem& failure);
+// After the initialisation found no repository: whether the controller
+// said so or its query failed (it is asked once more to tell).
+std::string whyNoRepository(secureKaver& kaver);
 
 // A user's path as an absolute one, so that it survives a change of directory.
 std::string absolutePath(const std::string& path);

@@ -37,18 +37,6 @@ struct InitReport {
     uint32_t maxDropBox = 0;
 };
 
-// Why secureKaverInit found no repository: the controller said so, or the
-// query failed (asked once more to tell the two apart).
-std::string noRepository(secureKaver& kaver) {
-    kaver.storeErrorInfo(0);
-    kaverSupport_t again = kaver.GetKaverType();
-    if (kaver.getZEMTError() != 0)
-        return "the controller did not answer the repository query; whether it has a repository is not known";
-    if (again == noKaverPresent) return "the controller has no repository";
-    return std::string("the repository query failed during initialisation (asked again, the controller reports "
-                       "a ") + repositoryName(again) + " repository: try once more)";
-}
-
 void runInit(InitReport& r) {
     secureKaver kaver;
     r.trenLoaded = zolipmiLib != nullptr;
@@ -82,7 +70,7 @@ void runInit(InitReport& r) {
         r.dynAfter = kaver.getDynPartIndexInfo();
         r.afterKnown = kaver.getZEMTError() == 0;
     } else if (r.repository == noKaverPresent) {
-        r.failure.set(noRepository(kaver), r.error);
+        r.failure.set(whyNoRepository(kaver), r.error);
     } else {
         r.failure.set(r.error == ZEMT_KAVER_DISABLED ? "the repository is disabled" : "the controller refused a session",
                       r.error);

@@ -268,4 +268,35 @@ TEST_F(ToolPartitionTest, FailuresExitWithOneAndTheErrorCode) {
     }
 }
 
+// A repository query that fails is never read as "no repository".
+TEST_F(ToolPartitionTest, AFailedRepositoryQueryIsNotTakenForNoRepository) {
+    const struct {
+        const char* fault;
+        const char* init;       // init's message
+        const char* partitions; // the message of a command that initialises first
+    } cases[] = {
+        {"cmd=0xAD completion=0xC3 after=1",  // the constructor asks first
+         "the repository query failed during initialisation (asked again, the controller reports a full "
+         "repository: try once more)",
+         nullptr},
+        {"cmd=0xAD completion=0xC3 times=always",
+         "the controller did not answer the repository query; whether it has a repository is not known",
+         "initialisation failed: the controller did not answer the repository query; whether it has a "
+         "repository is not known"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Fresh();
+        Fault(c.fault);
+        ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
+        EXPECT_EQ(r.exitCode, 1);
+        nlohmann::json init = Json(r);
+        EXPECT_EQ(init["error"]["message"], c.init) << r.out;
+        EXPECT_EQ(init["error"]["code"], ZEMT_NOKAVERPRESENT);
+        if (c.partitions == nullptr) continue;
+        r = RunZemt({"--emulator", stateDir_, "partitions", "--json"});
+        EXPECT_EQ(Json(r)["error"]["message"], c.partitions) << r.out;
+    }
+}
+
 }  // namespace
