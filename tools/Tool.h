@@ -39,7 +39,8 @@ struct Globals {
 };
 Globals& globals();
 
-// A failure as the tool reports it.
+// A failure as the tool reports it (not called Failure: that name is the
+// library's "no generation" value).
 struct Problem {
     std::string message;  // what failed, in words
     unsigned code = 0;    // the library's code, 0 when it gave none
