@@ -15,6 +15,7 @@
 
 #include "Partitions.h"
 #include "Tool.h"
+#include "zemt_emulator/FaultScript.h"
 #include "zemt_emulator/HostBoundary.h"
 #include "zemt_emulator/State.h"
 
@@ -79,6 +80,15 @@ std::string checkPsu(std::string& text) {
     if (parts.size() > 2 && parts[2] != "absent" && parts[2] != "present")
         return "'" + parts[2] + "' is not absent or present";
     return "";
+}
+
+// A fault line the emulator would refuse is a mistake on the command line.
+std::string checkFaultLine(std::string& text) {
+    zemt_emu::Fault fault;
+    std::string error;
+    if (text.find('\n') != std::string::npos) return "one fault per line";
+    if (zemt_emu::ParseFaultLine(text, fault, error)) return "";
+    return "'" + text + "': " + (error.empty() ? "the line holds no fault" : error);
 }
 
 // The library attaches and finds only the catalogue's static partitions.
@@ -251,7 +261,9 @@ void addFault(CLI::App& emulator, CommandTable& table) {
             return done(dir, Json{{"line", line}}, failure, "");
         });
     fault->add_option("DIR", dir, "the state directory")->required();
-    fault->add_option("LINE", line, "the fault line, quoted as one argument")->required();
+    fault->add_option("LINE", line, "the fault line, quoted as one argument")
+        ->required()
+        ->check(CLI::Validator(checkFaultLine, "LINE"));
 }
 
 void addClock(CLI::App& emulator, CommandTable& table) {

@@ -268,6 +268,8 @@ TEST_F(ToolTest, UsageMistakesAnswerOneLineNamingTheProblemAndExitTwo) {
         {{"emulator", "init", "STATE/x", "--sg-driver", "maybe"}, "maybe not in {loaded,absent}"},
         {{"emulator", "init", "STATE/x", "--emulator", "STATE"}, "--emulator does not go with"},
         {{"emulator", "fault", "STATE"}, "LINE is required"},
+        {{"emulator", "fault", "STATE", "cmd=0xA2/0 sometimes=1"}, "sometimes"},
+        {{"emulator", "fault", "STATE", "# only a comment"}, "the line holds no fault"},
         {{"emulator", "clock"}, "DIR is required"},
         {{"emulator", "clock", "STATE", "--advance", "-5"}, "--advance"},
         {{"emulator", "reset"}, "DIR is required"},
@@ -376,9 +378,6 @@ TEST_F(ToolTest, EmulatorSubcommandsCreateStateAndAppendCheckedFaults) {
     EXPECT_EQ(r.exitCode, 1) << "an existing state is not overwritten";
     EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
 
-    r = RunZemt({"emulator", "fault", dir, "cmd=0xA2/0 sometimes=1"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("sometimes"), std::string::npos) << r.err;
     r = RunZemt({"emulator", "fault", tempDir_ + "/nowhere", "cmd=0xAD status=3", "--json"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(ParseJson(r.out)["ok"], false);
