@@ -67,6 +67,14 @@ public:
         kMakeLink,       // make a symbolic link
     };
     int CheckWrite(const std::string& hostPath, WriteKind kind, long long bytes = 0) const;
+    // The mount whose directory is, or holds, a host path, with the size
+    // and free room of its file system in bytes (what `df` reports); false
+    // when the path is on no mount.
+    struct Room {
+        long long totalBytes = 0;
+        long long freeBytes = 0;
+    };
+    bool MountRoom(const std::string& hostPath, zemt_emu::MountRecord& mount, Room& room) const;
 
     // Adds or replaces a command.  needsFile: an absolute command path must
     // exist in the sandbox (as /sbin/udevadm must) or the command is not found.
