@@ -40,7 +40,7 @@ int runPackage(const std::string& dir) {
     Problem failure;
     const std::string folder = absolutePath(dir.empty() ? "." : dir);
     PackageView package;
-    if (enterPackageFolder(dir, true, failure)) {
+    if (enterPackageFolder(dir, true, failure) && prepareHost(failure)) {
         package = readPackage();
         if (!package.recognised)
             failure.message = folder + "/package.xml is not a package descriptor the reader knows (not well-formed, "

@@ -337,11 +337,12 @@ int runUpdate(const UpdateOptions& o) {
     Call call;
     PackageView package;
     const std::string folder = absolutePath(o.dir.empty() ? "." : o.dir);
-    if (enterPackageFolder(o.dir, true, failure) && prepareCall(o, call, failure)) {
+    // The descriptor is read through the host that prepareHost installs.
+    if (enterPackageFolder(o.dir, true, failure) && prepareCall(o, call, failure) && prepareHost(failure)) {
         package = readPackage();
         if (!package.recognised) failure.message = folder + "/package.xml is not a package descriptor";
     }
-    if (!failure.failed() && prepareHost(failure)) {
+    if (!failure.failed()) {
         AnswerRecorder recorder;
         ProgramFolder programFolder(folder);
         if (checkServer(run, failure) && (o.noDepcheck || checkDependencies(run, recorder, failure))) {
