@@ -14,10 +14,6 @@ const std::string kExamples = ZEMT_E2E_EXAMPLES_DIR;
 
 class ToolUpdateTest : public EmulatorTest {
 protected:
-    ProcessResult Zemt(std::vector<std::string> words) {
-        words.insert(words.begin(), {"--emulator", stateDir_});
-        return RunZemt(words);
-    }
     // A copy of an example package in the test's folder, as a user would
     // unpack one.
     std::string Package(const std::string& name) const {
