@@ -65,7 +65,8 @@ void addPackageCommand(CLI::App& root, CommandTable& table) {
          "library's reader, as an update does: the component id, version and type, the supported devices\n"
          "with their PCI identities and names, the hard and soft dependencies, and whether the package\n"
          "carries rollback information.  It reads the file only: it talks to no controller and changes\n"
-         "nothing on the host, so it needs neither root nor --emulator.",
+         "nothing on the host, so it needs neither root nor --emulator.\n"
+         "Exit status: 0 read, 1 the folder holds no package.xml the reader knows, 2 usage error.",
          "zemt package examples/packages/nx2-adapter-firmware\nzemt package /opt/updates/bios --json", false},
         []() { return runPackage(dir); });
     package->add_option("PACKAGE_DIR", dir, "the package's folder (default: the working directory)");

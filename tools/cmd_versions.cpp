@@ -131,7 +131,9 @@ void addVersionsCommand(CLI::App& root, CommandTable& table) {
          "version in both; reinstalling the version current holds replaces current only).  versions\n"
          "attaches KAV022 read-only, as ls does, and prints for each component (or only COMPONENT_ID) the\n"
          "vendorVersion of each folder's package.xml and the folder's files.  Rolling back is updating\n"
-         "with the package of the version previous holds.",
+         "with the package of the version previous holds.\n"
+         "Exit status: 0 shown, 1 KAV022 could not be read or holds no folders of COMPONENT_ID, 2 usage\n"
+         "error.",
          "zemt --emulator /tmp/ctl versions\nzemt --emulator /tmp/ctl versions 159 --json", true},
         []() { return runVersions(id); });
     versions->add_option("COMPONENT_ID", id, "only this component's folders");
