@@ -161,8 +161,9 @@ TEST_F(ToolUpdateTest, VemoStageOnlyStoresThePayloadWithoutATask) {
 TEST_F(ToolUpdateTest, FailedUpdatesSayWhyAndExitByKind) {
     const std::vector<std::string> keys = [&]() {
         Fresh([](zemt_emu::InitOptions& o) { o.generation = "vemo"; });
+        const json done = Update({Package("system-bios-1.7.0")}, 0);
         std::vector<std::string> names;
-        for (const auto& item : Update({Package("system-bios-1.7.0")}, 0).items()) names.push_back(item.key());
+        for (const auto& item : done.items()) names.push_back(item.key());
         return names;
     }();
     const struct {
