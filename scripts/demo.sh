@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Sets up the machine, builds, and runs the zemt demo against a freshly
 # initialised controller emulator.
 set -eu
