@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Checks that every source, header, script and CMake file of the project
 # opens with the licence's SPDX line (after a "#!" line); with --fix, adds
 # the line where it is missing.
