@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Discovery benchmark: the cost of one disk-search attempt (one scan by
 // CLinuxEnumerateDevices, the 5 s sleep excluded) with 1, 4 and 16 USB
 // disks present, against the scan that opens every sd name of the letter

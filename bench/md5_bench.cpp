@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MD5 benchmark: md5wrapper::getHashFromFile on a 1 GiB file against
 // `openssl dgst -md5` on the same file, in the same run.  Not part of the
 // test run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Staging benchmark: a 512 MiB payload of mixed file sizes staged into a
 // partition of the emulated controller and verified (CompleteCopyFile),
 // against the same bytes moved by md5sum + cp + md5sum.  The staging time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-command cost of the OEM transport (getStateFlag: frame, copy, call,
 // status and completion handling, handle refresh) against a bare loop that
 // fills the same 72-byte block and hands it to the same fake TREN function.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation and Debian packages.
 #
 #   component  package      holds
@@ -17,6 +18,14 @@ install(DIRECTORY common/include/ cm_CMBaseUtils/include/external/
 # them next to the program that loads the library.
 install(FILES rules/98-secupdusb.rules rules/00-secupd-norvik.rules
   DESTINATION ${CMAKE_INSTALL_DATADIR}/zemt/rules COMPONENT runtime)
+
+# Each package carries the licence in the place Debian looks for it.
+foreach(pair runtime:libzemt0 dev:libzemt-dev tool:zemt)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 # The pkg-config file names the prefix the files go to, which is known only
 # when they are installed (cmake --install --prefix X, CPack's staging).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Toolchain file for the 32-bit x86 build on an x86-64 Debian host
 # (g++-multilib plus the :i386 -dev packages).
 set(CMAKE_SYSTEM_NAME Linux)

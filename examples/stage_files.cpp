@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // stage_files: copies files into a folder of one of the controller's
 // static partitions through libzemt's public API, and has every copy read
 // back and compared.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages of a configured build tree and checks them: the
 # files each one holds, the library's SONAME, the dependencies each declares,
 # and that what they hold works: the README's example and the staging
@@ -46,11 +47,12 @@ expect_files() {
 
 lib=/usr/lib
 expect_files libzemt0 "$lib/libzemt.so.0 $lib/libzemt.so.$version /usr/share/zemt/rules/00-secupd-norvik.rules
-    /usr/share/zemt/rules/98-secupdusb.rules"
+    /usr/share/zemt/rules/98-secupdusb.rules /usr/share/doc/libzemt0/copyright"
 headers=$(cd "$root/common/include" && ls *.h; cd "$root/cm_CMBaseUtils/include/external" && ls *.h)
-expect_files libzemt-dev "$lib/libzemt.so $lib/pkgconfig/libzemt.pc $(for h in $headers; do echo /usr/include/zemt/$h; done)"
+expect_files libzemt-dev "$lib/libzemt.so $lib/pkgconfig/libzemt.pc $(for h in $headers; do echo /usr/include/zemt/$h; done)
+    /usr/share/doc/libzemt-dev/copyright"
 expect_files zemt "/usr/bin/zemt $lib/libzemt_emu.so.0 $lib/libzemt_emu.so.$version $lib/libzemt_emu_preload.so
-    $lib/zemt/emulator/libzolipm32.so"
+    $lib/zemt/emulator/libzolipm32.so /usr/share/doc/zemt/copyright"
 
 # ---- SONAME -------------------------------------------------------------------------
 root_dir="$work/root"

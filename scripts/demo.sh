@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Sets up the machine, builds, and runs a firmware update end to end
 # against freshly initialised controller emulators: the inventory, the
 # package and its dependency check, the update, the versioned folders it

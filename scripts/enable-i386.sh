@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Makes 32-bit x86 programs runnable for the 32-bit test run.  Most x86-64
 # kernels run them natively; a kernel built without 32-bit support runs
 # them through qemu's user-mode emulator (installed by setup.sh),

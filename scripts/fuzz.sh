@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang and fuzzes each for a while.
 # Usage: scripts/fuzz.sh [SECONDS]   (default 60 per target)
 # New inputs go to a scratch corpus in the build directory, never into the

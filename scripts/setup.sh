@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package the build, the tests and the emulator need.
 # Idempotent: packages already present are skipped without touching apt.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Sets up the machine, builds and runs the whole test suite.
 # Usage: scripts/test.sh [native|m32|sanitize]
 #   native    x86-64 build with the benchmarks (default)

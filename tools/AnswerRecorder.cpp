@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which host files are the controller's answer, and the copy kept of it.
 #include "AnswerRecorder.h"
 

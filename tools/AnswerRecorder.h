@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Keeps a copy of the answer document the library reads from the drop box
 // (output.xml), so that the tool can show why a dependency check passed:
 // the library hands the answer back only when the check fails (and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the controller's answer documents (Answers.h), and the rules of a
 // dependency check as the commands print them.
 #include "Answers.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The controller's answer documents as the tool reads them: the records of
 // an inventory-log query, and the verdict of a dependency check.  A
 // controller may answer in a layout the tool does not know; then nothing is

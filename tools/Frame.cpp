@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line's frame: the global options, how a command is added with
 // its help, and how a usage error is answered.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host the commands work on: the real one, or the emulated controller
 // and host of --emulator DIR; and the reason the emulator recorded for a
 // failure, read from the logs it writes.

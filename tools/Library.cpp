@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library calls several commands share: sessions, the full
 // initialisation, and the static partitions the controller reports.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names and meanings of the library's codes, as the tool prints them.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Targets on static partitions, and a look at a partition's files while it
 // is attached and mounted on the host (through the host seam, so that the
 // emulated host answers the same way as the real one).

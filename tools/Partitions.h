@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Static partitions as the commands see them: the rows the controller
 // reported, a target "LABEL/path" on one, and a look at its files while it
 // is attached.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a command's outcome reaches the user: one JSON document of the same
 // shape for success and failure, or text, and on failure a message that
 // says what failed, what the library's code means and why, where the

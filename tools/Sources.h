@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The files `zemt stage` copies: where each comes from and where it goes,
 // and the checks that need no controller (readable sources, names FAT can
 // hold, no two files on one name).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // What the zemt commands share: exit statuses, the global options, how a
 // failure is reported (in words, with the library's code and the recorded
 // reason), JSON output, and how a command is added to the command line.

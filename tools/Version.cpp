@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt --version: the tool's version, the version of the library that was
 // actually loaded (from its file name, libzemt.so.MAJOR.MINOR.PATCH), and
 // with --emulator the emulator's and the state directory's.

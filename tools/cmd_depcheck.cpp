@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt depcheck [PACKAGE_DIR]: has the controller check a package's
 // dependencies against its inventory (doDepCheck, run from the package's
 // folder) and prints, rule by rule, why the check passed or failed.

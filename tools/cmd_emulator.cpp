@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt emulator init|fault|clock|reset|exec: create emulator state
 // directories, add faults to their scripts, read and move their clocks,
 // release what a run left behind, and run programs against them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt flag get|set: the controller's boot-state flag.
 #include <CLI/CLI.hpp>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt info: the controller, repository and host as the library sees them.
 #include <CLI/CLI.hpp>
 #include <iostream>

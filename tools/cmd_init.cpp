@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt init: run the library's full initialisation (secureKaverInit) and
 // report what each step left behind.  The steps happen inside one library
 // call, so the tool can only look before and after it: a short session of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt inventory [current|history|events]: the controller's inventory log;
 // zemt inventory add: records a device in it (UpdateRQL).
 #include <CLI/CLI.hpp>

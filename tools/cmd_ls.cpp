@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt ls LABEL[/PATH]: attach a static partition, list a folder of it with
 // sizes through the host seam, and detach it again.
 #include <CLI/CLI.hpp>

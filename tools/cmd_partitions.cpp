@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt partitions: the static partitions the controller reported during
 // initialisation, with the sizes it reports (and the catalogue's beside
 // them where the two differ).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt rm LABEL/path: deletes a stored file from a static partition with a
 // one-entry copy list (a filedelete) handed to the controller.  The file is
 // looked at first (there, and a file), and its folder listed afterwards.

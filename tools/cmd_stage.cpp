@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt stage FILE|DIR... --to LABEL/dir: copies files into a static
 // partition through a drop box, with the library's copy list and its
 // general completer, which also reads every copy back and compares hashes.

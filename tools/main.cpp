@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt: controller and repository information, staging, the inventory log,
 // the dependency check and firmware updates over libzemt, and the
 // management of emulator state directories.  This file holds the command line's frame: the global

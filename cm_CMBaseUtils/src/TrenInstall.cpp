@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The counted install of the hardware-access library, over any platform
 // implementation (TrenInstall.h).
 #include "TrenInstall.h"

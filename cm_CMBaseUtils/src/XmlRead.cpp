@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "XmlRead.h"
 
 #include <libxml/parser.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every slot of the stand-in base: name itself and stop the program.
 #include "StandInHost.h"
 

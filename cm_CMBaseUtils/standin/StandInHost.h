@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The base of every platform that stands in for the host: the unit tests'
 // fake, the emulated host and the fuzzing hosts.  Each slot fails loudly
 // until a stand-in implements it, so that a stand-in never reaches the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_UPD_ROLLBACK_WRAPPER_H
 #define ZEMT_UPD_ROLLBACK_WRAPPER_H
 

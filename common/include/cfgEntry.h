@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_CFGENTRY_H
 #define ZEMT_CFGENTRY_H
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_KAVERPARTINFO_H
 #define ZEMT_KAVERPARTINFO_H
 

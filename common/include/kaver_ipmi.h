@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_KAVER_IPMI_H
 #define ZEMT_KAVER_IPMI_H
 

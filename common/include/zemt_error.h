@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_ERROR_H
 #define ZEMT_ERROR_H
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* The four plain entry points an update package calls to run a firmware
    update, usable from C and C++:
 

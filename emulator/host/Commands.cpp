@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host commands the emulated host knows.  Each handler does in the
 // sandbox what the real command would do on the host; later commands
 // (mount, umount, lsmod, blockdev, ...) are added the same way.

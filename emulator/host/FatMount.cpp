@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a vfat mount of the emulated host refuses, at the moment of the
 // write, as the kernel's vfat driver does: writes on a read-only mount,
 // names FAT cannot hold, a name beside one that differs only in case (the

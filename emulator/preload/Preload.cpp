@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preloadable emulator: with ZEMT_EMULATOR_DIR set, a program that uses the
 // library unchanged runs against the emulated host and controller.  The
 // loader takes a preloaded library by its path only:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "zemt_emulator/Inventory.h"
 
 #include <libxml/parser.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The emulated management controller behind the TREN stand-in.  One
 // Controller object serves one TREN call: it loads the state directory,
 // answers, and writes the state back, so the controller's state outlives

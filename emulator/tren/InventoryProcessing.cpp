@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the controller does with the inventory-log entries of an update
 // document: queries answer with output.xml in the drop box, updates change
 // the inventory log, a dependency check evaluates the drop box's

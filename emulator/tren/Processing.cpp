@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the controller does with a detached drop box: it reads the update
 // document at the drop box's root, checks it against the hash the host sent,
 // and carries out its File entries in order against the partition images.

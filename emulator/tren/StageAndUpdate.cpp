@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stage-and-update, sub-command 37: the controller reports the capability,
 // stages (or stages and applies) the payload a drop box brought under
 // /payload, and reports the outcome to status polls once the stage time

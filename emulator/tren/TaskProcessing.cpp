@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the controller does with a task file it kept: the record's command
 // names a wrapper program of the controller, the component file in the
 // firmware store (partition KAV022) and the place of its output,

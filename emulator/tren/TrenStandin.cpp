@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TREN stand-in: the hardware-access library's C entry points, answered
 // by the emulated controller of the state directory named in
 // ZEMT_EMULATOR_DIR.  Without that variable there is no controller: every

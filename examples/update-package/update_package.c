@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* A minimal update package in C: it loads the library by name at run time
    and runs a firmware update through the four plain entry points.
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Compares the dynamic symbols a library defines with the expected list.
 # Usage: check_exports.sh [--update] LIBRARY EXPECTED
 set -eu

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* A plain C client: loads the library by its SONAME and reads the exported
    globals and the entry points by name, as an update package written in C
    would. */

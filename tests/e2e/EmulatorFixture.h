@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Shared set-up of the end-to-end tests: a fresh emulator state directory
 // and working directory in a temporary directory, the emulated host
 // installed in the library, and readers for the logs the emulator writes.

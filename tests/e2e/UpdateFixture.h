@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Firmware updates against the emulator, as an update package runs them:
 // from the package's folder (the working directory), where the package's
 // own program lives beside package.xml.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A program that uses the library and knows nothing of the emulator; the
 // preload test runs it with the emulator library preloaded.
 #include <iostream>

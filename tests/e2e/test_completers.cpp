@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three completers end to end: a copy list carried through drop boxes
 // pass by pass (general and generation-three), one signed package through
 // the secure-update steps, and what each leaves behind when the controller

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's controller channel against the emulated controller:
 // generation, sessions and their watchdog, polling, the state queries,
 // scripted faults and the restart at destruction.  Time is virtual: every

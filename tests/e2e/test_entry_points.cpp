@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The four plain entry points against the emulator: what CheckVemo and
 // Depcheck report and when they keep or release the update object, and a
 // whole update driven by the example C program under `zemt emulator exec`.

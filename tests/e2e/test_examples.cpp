@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The example program of examples/, run unmodified against the emulator,
 // and the advice it gives about the AddFile overloads.
 #include <memory>

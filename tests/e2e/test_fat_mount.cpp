@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A mounted partition of the emulated host behaves like a vfat mount: what
 // FAT cannot hold fails at the write that asks for it, read-only is
 // read-only, and names travel exactly as written, through the update

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A hand-over whose hash header or one of its first hash parts the
 // controller refuses never reaches the controller's processing: zemt rm and
 // zemt stage must report it as the failure it is, leave the stored file as

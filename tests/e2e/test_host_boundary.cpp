@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The boundary between the emulated host and the caller's own files: the
 // sandbox holds the host locations the library uses and nothing else, a
 // caller's file is the real file wherever it lies, and no run leaves

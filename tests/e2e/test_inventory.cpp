@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The inventory log and the dependency check end to end: the library's
 // exchanges against the emulated controller's inventory, the example
 // packages, and what every exchange reports and leaves behind when a step

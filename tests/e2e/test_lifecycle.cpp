@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Building and destroying the library object against the emulated host:
 // the hardware-access library install, host OS detection, device rules and
 // the HAL daemon.

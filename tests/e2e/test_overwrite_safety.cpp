@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overwriting a stored file with one that needs several drop-box passes:
 // whatever makes a later pass fail (a refused hash, a mount that never
 // works, a full partition, a killed zemt), the stored version stays as it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Partitions end to end: the real library attaches, mounts, lists, writes,
 // detaches and deletes against the emulated controller, whose partitions
 // are FAT images, and the emulated host, whose disks appear and vanish.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Nothing wedges the emulator for good: a run killed at any point, two runs
 // at once, and a session whose process is gone all leave a state the next
 // ordinary command works from; `zemt emulator clock`, `reset` and `exec`

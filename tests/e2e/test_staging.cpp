@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Staging end to end: the emulated controller carries out update documents
 // against its FAT partition images, and the library's completers stage,
 // split, join, verify and delete files through it.

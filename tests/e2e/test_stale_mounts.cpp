@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A mount of one of the library's own mount directories left behind by a run
 // that ended without unmounting (as a killed process does) or whose umount
 // failed is cleaned up by the next initialisation, so that the next attach

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The zemt tool, the preloadable emulator, and the emulator's own parsers
 // (command lines, fault lines).
 #include <algorithm>

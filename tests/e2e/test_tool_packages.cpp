@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt inventory and zemt depcheck against the emulator, with the example
 // packages of examples/packages, run from other folders by relative and
 // absolute paths.

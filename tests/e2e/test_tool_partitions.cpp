@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The zemt commands over the repository's partitions: init, partitions and
 // ls, run as separate processes against the emulated controller and host.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt stage and rm against the emulator: what they copy, verify and
 // delete, what they check before anything is sent, and how a failure reads.
 #include <sys/stat.h>

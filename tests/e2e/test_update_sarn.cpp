@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Firmware updates on a generation-three controller: the payload goes to
 // the controller through a drop box's /payload folder and the
 // stage-and-update command, whose every answer and status is covered here

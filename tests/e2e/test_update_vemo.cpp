@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Firmware updates on a generation-two controller through the entry points:
 // the versioned folders of KAV022 (read from the partition image), the
 // controller's task that applies the payload to the inventory, and every

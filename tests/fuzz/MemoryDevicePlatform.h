@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // A host whose block devices are byte strings in memory or windows onto
 // files (a partition inside a disk image), for the FAT label probe's
 // tests and fuzz target.  It answers device I/O only; any other host call

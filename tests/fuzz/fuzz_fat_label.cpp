@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: arbitrary bytes as the whole content of a block device,
 // read by the FAT label probe.  Whatever the bytes, the probe must return
 // at most an 11-character label and leave no device open; the sanitizers

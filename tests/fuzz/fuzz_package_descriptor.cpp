@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: arbitrary bytes as an update package's descriptor, read by
 // every query of the descriptor reader, and as the inventory document it
 // extracts a component from.  Whatever the bytes, the queries must answer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: arbitrary bytes as a package's getSystemId output and as its
 // package.xml.  The system id is empty or four characters; the descriptor
 // reading fills its values and returns an empty or a whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: arbitrary bytes as the answer document (output.xml) the
 // controller leaves in the drop box, read with the library's bound and
 // judged as a dependency check's answer.  The text read is the file up to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: arbitrary bytes as the device list a caller hands to an
 // inventory-log update.  Whatever the bytes, the records document is one
 // <Records> element holding nothing but serialised Device elements, and

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Regenerates the seed corpus of the FAT label fuzz target: real FAT12 and
 # FAT16 volumes made by mkfs.fat and mtools, cut after their root
 # directory (all the probe reads), and a compact FAT32 volume around a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target's entry point over every file of the given corpus
 // directories (or files), without libFuzzer: the ordinary build's check
 // that the corpus still passes, and under the sanitizer build that it

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_TEST_FAKE_TREN_H
 #define ZEMT_TEST_FAKE_TREN_H
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // A library object with a session on a fake host that has USB disks: FAT
 // images behind sd nodes, paired with emulated-host sg nodes.
 #ifndef ZEMT_TEST_HOST_TEST_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_TEST_PARTITION_TEST_H
 #define ZEMT_TEST_PARTITION_TEST_H
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_TEST_ENV_H
 #define ZEMT_TEST_ENV_H
 

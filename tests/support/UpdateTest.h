@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // A library object with a session on a fake host whose partition KAV022
 // can be attached, with the package's descriptor in the working directory
 // and the partition's folders scripted.

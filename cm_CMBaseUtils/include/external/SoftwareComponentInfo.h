@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_SOFTWARE_COMPONENT_INFO_H
 #define ZEMT_SOFTWARE_COMPONENT_INFO_H
 

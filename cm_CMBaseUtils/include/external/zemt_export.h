@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_EXPORT_H
 #define ZEMT_EXPORT_H
 

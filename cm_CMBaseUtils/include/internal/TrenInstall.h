@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The counted install of the hardware-access library, written once over
 // any platform implementation: the Linux implementation runs it on the
 // real host, and the stand-ins (test fake, emulated host) run the same

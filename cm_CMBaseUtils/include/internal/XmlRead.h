@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Parsing of XML the library reads for itself (package descriptors, answer
 // documents).  Library-internal.
 #ifndef ZEMT_XML_READ_H

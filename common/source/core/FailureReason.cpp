@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide failure reason and its exported accessor.
 #include "core/FailureReason.h"
 

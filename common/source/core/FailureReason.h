@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Why the last operation failed, in words.  The failure is recorded where
 // it happens (a command and its exit status, a file that cannot be opened
 // or written, a request the controller refused) and each caller on the way

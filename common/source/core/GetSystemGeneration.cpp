@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Server generation from the system-information parameter of TREN.
 #include "core/TrenFunctions.h"
 #include "secureKaver.h"

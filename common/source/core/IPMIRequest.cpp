@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The OEM request transport: framing, retries on transient transport
 // states, completion-code translation and the debug-log dumps.
 #include <cstring>

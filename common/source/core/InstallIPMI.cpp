@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding of the hardware-access library.
 #include "PlatformLayer.h"
 #include "core/TrenFunctions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Short controller queries: repository kind and access state, controller
 // generation, system kind, dependency-check support, state flag, power
 // supplies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polling a pending sub-command to its final status.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The controller's repository protocol as the library speaks it, in one
 // place: every sub-command of the OEM session command (0xA2) with the name
 // the debug log gives it and the request and response lengths it is sent

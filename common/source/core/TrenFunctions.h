@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The functions of the hardware-access library the library calls, each
 // bound once to its exported name and its type: a caller cannot look one
 // up under another name or call it through another type.

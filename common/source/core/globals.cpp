@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Process-wide globals with their defaults; callers may read or replace them.
 #include "secureKaver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction and destruction of the library object and its small helpers.
 #include "secureKaver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Initialisation after construction: learn the server, open a session and
 // bring the repository to a clean state.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Caller's and files' names become shell words without changing what runs.
 #include "internal/ShellText.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Names inside shell commands.  Library-internal.
 #ifndef ZEMT_SHELL_TEXT_H
 #define ZEMT_SHELL_TEXT_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The controller's answer document (output.xml in the drop box): reading
 // it with a bound, and what a dependency check makes of it.
 // Library-internal.

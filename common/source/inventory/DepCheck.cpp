@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dependency check: the package's descriptor goes to the controller, which
 // evaluates its rules against the inventory and answers in output.xml.
 #include <cstring>

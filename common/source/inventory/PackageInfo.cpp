@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package's side of the records document: getSysID and getPkgInfo.
 #include "inventory/PackageInfo.h"
 

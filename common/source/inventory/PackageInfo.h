@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // What the records document takes from a package: the descriptor's
 // display name, component type, version and the compatibility entries of
 // this system, and the system's identifier from the package's own tool.

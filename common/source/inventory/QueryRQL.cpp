@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Inventory-log query: the controller's current, history or event records,
 // asked for by an update document and answered in output.xml.
 #include <cstring>

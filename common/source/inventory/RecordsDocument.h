@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The records document an inventory-log update carries as input.xml.
 // Library-internal.
 #ifndef ZEMT_INVENTORY_RECORDS_DOCUMENT_H

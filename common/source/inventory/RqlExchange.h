@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The drop-box cycle every inventory-log exchange runs: create a drop box,
 // attach it, write the request, detach it, have the controller process it
 // (secure copy), and, where an answer is awaited, attach again, read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Inventory-log update: a records document (input.xml) and the update
 // document naming it go to the controller in a drop box; nothing comes back.
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Reading the XML the library did not write itself: package descriptors,
 // a caller's device list, the controller's answers.  Library-internal.
 #ifndef ZEMT_INVENTORY_XML_INPUT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Attaching and detaching repository partitions, each attach tied to a
 // mount on the host, and the SCSI clean-up older ESX hosts need afterwards.
 #include <string>

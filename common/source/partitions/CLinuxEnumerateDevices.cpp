@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One scan of the host's SCSI disks, and the naming of candidate devices.
 #include "CLinuxEnumerateDevices.h"
 

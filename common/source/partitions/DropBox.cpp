@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drop boxes: the dynamic partitions created for one transfer and deleted
 // after it.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the FAT volume label of a block device.  The device holds
 // whatever the controller (or anything else) put there, so every size and
 // link taken from it is checked before it is used: reads stay inside the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The FAT volume-label probe behind CLinuxEnumerateDevices::getLabel.
 // Library-internal: the device record and the probe steps are not exported.
 #ifndef ZEMT_FAT_LABEL_PROBE_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Host-side checks shared by the mount and detach code.  Library-internal.
 #ifndef ZEMT_HOST_PATHS_H
 #define ZEMT_HOST_PATHS_H

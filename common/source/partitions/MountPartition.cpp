@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mounting attached partitions under /tmp/ and unmounting them again, plus
 // the two small command helpers the rest of the library uses.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Learning from the controller which partitions exist and under which bit
 // of its partition bitmaps each one is listed.
 #include "partitions/PartitionRequest.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #ifndef ZEMT_PARTITIONREQUEST_H
 #define ZEMT_PARTITIONREQUEST_H
 

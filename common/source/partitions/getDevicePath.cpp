@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Waiting for an attached partition's disk to show up on the host, and the
 // directories partitions are mounted on.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host OS detection from the release files, cached per object.
 #include "PlatformLayer.h"
 #include "secureKaver.h"

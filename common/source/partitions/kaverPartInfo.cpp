@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The partition catalogue: what the library knows in advance about every
 // repository partition, plus the label-to-id rule.
 #include "kaverPartInfo.h"

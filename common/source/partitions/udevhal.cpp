@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device rules (Red Hat) and the HAL daemon (SUSE) keep the host's
 // automounters away from the repository's disks while an object lives.
 #include "PlatformLayer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Completing a copy list: a drop box is created, filled pass by pass,
 // handed to the controller after each pass, and (general path) the result
 // verified in its final partition.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy list: one staging run's actions, checked and hashed when they
 // are added so that the later copy only moves bytes.
 #include <sys/stat.h>

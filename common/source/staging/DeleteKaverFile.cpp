@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Removing a stored file: a filedelete action on the copy list, carried
 // out by the controller at the next completion.
 #include "secureKaver.h"

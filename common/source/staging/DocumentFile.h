@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Placing an update document in a mounted drop box, shared by every flow
 // that hands one to the controller.
 #ifndef ZEMT_DOCUMENT_FILE_H

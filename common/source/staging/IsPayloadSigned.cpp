@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whether the package carries a signed payload: a ".zip" archive and a
 // ".sig" signature in its payload folder.  The signature itself is checked
 // by the controller.

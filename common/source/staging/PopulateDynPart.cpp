@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Filling a drop box: the copy commands, the size a copy list needs, and
 // the fillers that put one pass of a copy list into a mounted drop box.
 #include <cerrno>

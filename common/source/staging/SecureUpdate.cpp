@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The controller's secure-update protocol: one signed package through the
 // dynamic partition, begun, processed by hash and ended through TREN.
 #include <cstdio>

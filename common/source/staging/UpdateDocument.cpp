@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The update document: the File elements that tell the controller what to
 // do with a drop box's content, and the inventory-log request document.
 #include "UpdateDocument.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Verification: the copies are read back from their final partition and
 // compared by MD5 with the sources as they were when they were added.
 #include "internal/ShellText.h"

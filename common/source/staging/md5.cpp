@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MD5 (RFC 1321) through libcrypto's EVP interface, with a built-in
 // implementation for hosts whose libcrypto refuses MD5 (FIPS mode).  The
 // built-in one transforms whole 64-byte blocks straight from the caller's

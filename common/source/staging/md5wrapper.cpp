@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MD5 digests of files and strings as 32 lower-case hex characters.
 #include <cstdio>
 #include <vector>

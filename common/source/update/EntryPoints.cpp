@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plain entry points of update packages over the one update object of
 // the process.
 #include "zemt_update.h"

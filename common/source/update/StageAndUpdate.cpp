@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stage-and-update on generation-three controllers: one sub-command asks
 // for the capability, starts staging (or staging and applying) the drop
 // box's /payload, and reads the outcome.

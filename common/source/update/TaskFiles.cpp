@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two task description files of an update on an older controller: the
 // component file "<id>.xml", which names the wrapper program that updates
 // the component, and "ssibinput.xml", the task that runs it.

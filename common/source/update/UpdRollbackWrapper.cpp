@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One firmware-update run: the copy list of payload and descriptor is
 // built, staged and handed to the controller on the path its generation
 // serves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Versioned component folders in partition KAV022: <id>/current holds the
 // installed payload (version N), <id>/previous the one before it.  The
 // operations here only add copy-list actions; a completer carries them out.

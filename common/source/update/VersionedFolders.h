@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Helpers of the versioned component folders.  Library-internal.
 #ifndef ZEMT_UPDATE_VERSIONED_FOLDERS_H
 #define ZEMT_UPDATE_VERSIONED_FOLDERS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wrapper's copy lists: payload files and folders, the descriptor, and
 // on older controllers the rotation of the component's versioned folders.
 #include <dirent.h>

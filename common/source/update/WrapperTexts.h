@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Fixed texts of the update wrapper and the entry points over it.
 // Library-internal.
 #ifndef ZEMT_UPDATE_WRAPPER_TEXTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Component id of the package being staged, read from its descriptor.
 #include <libxml/parser.h>
 #include <libxml/tree.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The emulated USB bus between the controller and the host: partition
 // images, the disks the controller presents for attached partitions, and
 // the sandbox device nodes that stand for them.  The controller adds and

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The emulated host: a platform implementation that roots the library's
 // absolute host paths in DIR/root, keeps time on the virtual clock of the
 // state directory and carries out the library's shell commands itself,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // FAT file systems as the emulator keeps them: which names a vfat mount
 // takes, how much room files and folders take on a formatted image, and the
 // mtools calls that address and copy out names exactly as they are written.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // Fault script: scripted misbehaviour of the emulated controller.
 //
 //   cmd=[NETFN:]CMD[/SUB] ACTION... [after=K] [times=N|always]

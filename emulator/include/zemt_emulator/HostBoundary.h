@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The boundary between the emulated host and the caller's own files.  The
 // emulated host keeps a fixed list of host locations in its sandbox, the
 // ones the library itself uses, and nothing else: every other path, relative

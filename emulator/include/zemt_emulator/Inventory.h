@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The emulated controller's inventory log: the devices it knows with their
 // firmware (current records), what changed and when (history records) and
 // what the controller did (event records), kept as three XML files in the

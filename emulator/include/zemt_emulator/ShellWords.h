@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // A small shell-command parser for the emulated host.  It understands the
 // command lines the library writes (words, quotes, backslashes, pipes, the
 // list operators ; && || &, and redirections such as "> /dev/null 2>&1") and

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // The emulator's state directory: the files an emulated controller and an
 // emulated host keep between processes, and the few helpers that read and
 // write them.  Layout and formats are described in emulator/README.md.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package descriptor reader: component queries, supported devices,
 // dependencies, marketing names, inventory extraction, and descriptors
 // that are missing, malformed or hostile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform layer: counted TREN install, library loading and the small
 // host helpers of the Linux implementation.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A program meant for the emulator never falls through to the real host:
 // when ZEMT_EMULATOR_DIR names an emulator and nothing installed an
 // emulated host, the default platform refuses every host action.  Each case

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Building and destroying the library object on different hosts.
 #include "KaverTest.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // secureKaverInit end to end against the fake controller.
 #include <functional>
 

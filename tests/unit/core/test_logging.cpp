@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's debug log and the base-utilities logger.
 #include <filesystem>
 #include <regex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polling a pending sub-command once a (virtual) second until it settles.
 #include "KaverTest.h"
 

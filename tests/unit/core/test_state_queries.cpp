@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Short controller queries, and the controller restart on destruction.
 #include "KaverTest.h"
 

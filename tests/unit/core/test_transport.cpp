@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OEM transport: request framing of every command sent today, the retry
 // policy on transport status, completion-code translation, handle refresh
 // and the debug-log dumps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three inventory-log exchanges on a fake host and a fake controller:
 // the documents they place in the drop box, the requests they send, what
 // they read back, and the code and clean-up of a failure at every step.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The records document of an inventory-log update: the device generated
 // from the package (descriptor and getSystemId), a caller's device list,
 // and the limits that keep hostile XML from doing harm.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Attaching and detaching partitions: the requests, the mount-retry passes,
 // refusals before any request, and the ESX clean-up after a detach.
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding an attached partition's disk by its FAT label: the sg/sd pairing,
 // the search order, the retry loop and what one scan attempt costs.
 #include <algorithm>

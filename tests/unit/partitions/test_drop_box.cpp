@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Creating and deleting drop boxes.
 #include <cstring>
 #include <functional>

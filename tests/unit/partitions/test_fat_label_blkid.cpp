@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The FAT label probe against util-linux blkid on real file systems made
 // by dosfstools and mtools: FAT12/16/32, logical sectors of 512 to 4096
 // bytes, with and without a partition table, labels of 1 to 11

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The FAT volume-label probe on hand-built images: which entry counts as
 // the label, and what a hostile or damaged device can and cannot make the
 // probe do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mounting and unmounting partitions on the host: the exact commands, the
 // ESX 3 differences, the retry loop, and what is refused or left alone.
 #include "HostTest.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in partition catalogue and the label-to-id rule.
 #include <gtest/gtest.h>
 

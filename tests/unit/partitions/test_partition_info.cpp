@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Asking the controller which partitions exist and recording their bits in
 // the catalogue.
 #include <cstring>

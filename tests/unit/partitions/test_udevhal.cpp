@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device rules on Red Hat hosts and the HAL daemon on SUSE hosts.
 #include "KaverTest.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Completing a copy list: the drop-box cycle pass by pass, the hash
 // handed to the controller, the clean-up of every failure, verification.
 #include <filesystem>

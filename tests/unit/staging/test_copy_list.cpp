@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy list: opening and closing, entries of every action, order
 // numbering, the duplicate rule and rejected entries.
 #include <sys/stat.h>

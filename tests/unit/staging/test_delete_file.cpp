@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Deleting stored files and reading numeric partition folders.
 #include <sstream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MD5 digests: the reference values, block boundaries, files.
 #include <gtest/gtest.h>
 

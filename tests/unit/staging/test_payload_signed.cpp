@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding a signed payload (a ".zip" and a ".sig") in ./payload.
 #include "KaverTest.h"
 

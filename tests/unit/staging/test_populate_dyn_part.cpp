@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Filling a drop box: copy commands (ordinary and hostile names), the size
 // rule, passes with whole files and chunks, full devices.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The secure-update steps through TREN and the signed-package completer.
 #include <filesystem>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The update document: exact text of every entry form and of the
 // inventory-log request document.
 #include <sstream>

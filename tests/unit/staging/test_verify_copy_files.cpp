@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Verification reads each copy back from the partition of the first entry.
 #include <filesystem>
 

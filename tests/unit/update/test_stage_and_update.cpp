@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stage-and-update: the capability query, the start request with its
 // pending answers, and the status poll with every status the controller
 // can give.

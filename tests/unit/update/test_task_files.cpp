@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The task description files: exact texts per subsystem, names that
 // would break the XML, and the failures of writing and listing them.
 #include <libxml/parser.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The update wrapper: construction, the choice of path, the copy lists of
 // both paths (versioned folders, drop-box /payload), payload folders, and
 // every result code.

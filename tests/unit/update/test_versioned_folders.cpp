@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Versioned component folders: the copy-list actions that rotate
 // <id>/current into <id>/previous, seed both on a fresh install or replace
 // current when the same version comes again, and every failure on the way.
