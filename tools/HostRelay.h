@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // A host implementation that stands in front of whichever one is installed
 // (the real host, the emulated one, the refusing one) and passes every call
 // on unchanged; a tool class overrides the one or two slots it watches or

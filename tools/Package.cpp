@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the library's descriptor reader finds in package.xml, gathered from
 // its queries: the component, the supported devices (those with PCI
 // identities from GetSupportedDevices, the others from their names), the

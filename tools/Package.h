@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 // An update package's descriptor (package.xml of the working directory) as
 // the library's reader, CSoftwareComponentInfo, sees it.
 #ifndef ZEMT_TOOLS_PACKAGE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt package [DIR]: what the library's descriptor reader sees in a
 // package's package.xml.  It reads the file only: no controller, no host
 // change.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt update [PACKAGE_DIR]: runs a firmware update the way an update
 // package's own program does, from the package's folder and through the
 // library's plain entry points (CheckVemo, Depcheck, UpdateBiosUsingRQ),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt versions [COMPONENT_ID]: the versioned component folders of KAV022,
 // ID/current (the installed version) and ID/previous (the one before it),
 // with the version each folder's package.xml names and its files; read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zemt package, update and versions against the emulator, with copies of
 // the example packages (an update writes its task files into the
 // package's folder).
