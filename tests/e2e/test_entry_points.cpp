@@ -102,7 +102,9 @@ TEST_F(EntryPointTest, DepcheckReportsTheVerdictAndKeepsTheObjectOnlyWhenItPasse
         EXPECT_EQ(Depcheck(), c.result);
         const std::string reason = zemtLastFailureReason();
         EXPECT_EQ(reason.compare(0, std::strlen(c.reason), c.reason), 0) << reason;
-        if (c.result == 0) EXPECT_EQ(reason, "");
+        if (c.result == 0) {
+            EXPECT_EQ(reason, "");
+        }
         EXPECT_EQ(pUpdRollbackWrapper != nullptr, c.result == 0);
         if (c.result != 0) {
             EXPECT_EQ(Depcheck(), -1);
