@@ -21,3 +21,9 @@ echo "\$ zemt --emulator $state init"
 echo
 echo "\$ zemt --emulator $state ls KAV022"
 "$zemt" --emulator "$state" ls KAV022
+echo
+echo "\$ zemt --emulator $state inventory"
+"$zemt" --emulator "$state" inventory
+echo
+echo "\$ zemt --emulator $state depcheck examples/packages/nx2-adapter-firmware"
+"$zemt" --emulator "$state" depcheck "$root/examples/packages/nx2-adapter-firmware"

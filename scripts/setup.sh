@@ -6,7 +6,7 @@ set -eu
 PACKAGES="cmake make g++ g++-multilib pkg-config libxml2-dev libxml2-dev:i386 \
 googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev \
 dosfstools mtools util-linux libssl-dev libssl-dev:i386 zlib1g-dev zlib1g-dev:i386 \
-libbenchmark-dev zip unzip qemu-user-static"
+libbenchmark-dev zip unzip qemu-user-static libcli11-dev nlohmann-json3-dev"
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi

@@ -3,11 +3,12 @@
 // call, so the tool can only look before and after it: a short session of
 // its own first reads the dynamic-partition bitmap, so that the report can
 // say whether a left-over drop box was removed.
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "Json.h"
+#include "Partitions.h"
 #include "Tool.h"
 #include "secureKaver.h"
 #include "zemt.h"
@@ -23,8 +24,8 @@ struct InitReport {
     uint16_t dynBefore = 0;
     bool ok = false;
     unsigned error = 0;
-    std::string failure;
-    int generation = Failure;
+    Problem failure;
+    int generation = ::Failure;
     int repository = noKaverPresent;
     bool accessKnown = false;
     bool enabled = false;
@@ -36,15 +37,14 @@ struct InitReport {
     uint32_t maxDropBox = 0;
 };
 
-InitReport runInit() {
-    InitReport r;
+void runInit(InitReport& r) {
     secureKaver kaver;
     r.trenLoaded = zolipmiLib != nullptr;
     r.constructed = kaver.InitOk;
     if (!kaver.InitOk) {
         r.error = kaver.getZEMTError();
-        r.failure = "the library could not start";
-        return r;
+        r.failure.set("the library could not start", r.error);
+        return;
     }
 
     progress("initialising: looking for a left-over drop box…");
@@ -65,15 +65,15 @@ InitReport runInit() {
     r.maxDropBox = kaver.MAX_DYN_PART_SIZE;
     if (r.ok) {
         r.sessionHandle = kaver.thisSession.KAVER_Handle;
-        r.partitions = reportedPartitions();
+        r.partitions = reportedPartitions(kaver);
         kaver.storeErrorInfo(0);
         r.dynAfter = kaver.getDynPartIndexInfo();
         r.afterKnown = kaver.getZEMTError() == 0;
     } else if (r.repository == noKaverPresent) {
-        r.failure = "the controller has no repository";
+        r.failure.set(whyNoRepository(kaver), r.error);
     } else {
-        r.failure = r.error == ZEMT_KAVER_DISABLED ? "the repository is disabled"
-                                                   : "the controller refused a session";
+        r.failure.set(r.error == ZEMT_KAVER_DISABLED ? "the repository is disabled" : "the controller refused a session",
+                      r.error);
     }
     // The access state secureKaverInit checked is not kept: ask once more.
     if (r.repository != noKaverPresent) {
@@ -82,8 +82,7 @@ InitReport runInit() {
         r.accessState = kaver.errorInfo.errSubcode;
     }
     if (r.ok) progress("initialising: closing the session…");
-    return r;  // the destructor closes the session
-}
+}  // the destructor closes the session
 
 std::string dropBoxSummary(const InitReport& r) {
     if (!r.beforeKnown) return "not known (the look-up before initialising failed)";
@@ -102,7 +101,7 @@ void printText(const InitReport& r) {
     }
     std::cout << "Initialisation:          "
               << (r.ok ? std::string("done")
-                       : r.error == 0 ? "failed (" + r.failure + "; the library sets no error code)"
+                       : r.error == 0 ? "failed (" + r.failure.message + "; the library sets no error code)"
                                       : "failed, error " + errorText(r.error))
               << "\n";
     std::cout << "Generation:              " << generationName(r.generation) << " (" << r.generation
@@ -123,89 +122,37 @@ void printText(const InitReport& r) {
               << " MiB)\n";
 }
 
-void printJson(const InitReport& r) {
-    JsonWriter j;
-    j.BeginObject();
-    j.Key("ok");
-    j.Bool(r.ok);
-    j.Key("hardwareAccessLibrary");
-    j.BeginObject();
-    j.Key("loaded");
-    j.Bool(r.trenLoaded);
-    j.Key("ready");
-    j.Bool(r.constructed);
-    j.EndObject();
-    j.Key("error");
-    if (r.ok)
-        j.Null();
-    else
-        jsonError(j, r.error, r.failure);
-    if (r.constructed) {
-        j.Key("generation");
-        jsonNamedCode(j, r.generation, generationName(r.generation));
-        j.Key("repository");
-        j.String(repositoryName(r.repository));
-        j.Key("access");
-        if (!r.accessKnown) {
-            j.Null();
-        } else {
-            j.BeginObject();
-            j.Key("enabled");
-            j.Bool(r.enabled);
-            j.Key("state");
-            j.Number(r.accessState);
-            j.EndObject();
-        }
-        j.Key("sessionHandle");
-        if (r.ok)
-            j.Number(r.sessionHandle);
-        else
-            j.Null();
-        j.Key("partitions");
-        jsonPartitions(j, r.partitions);
-        j.Key("dropBox");
-        j.BeginObject();
-        j.Key("before");
-        if (r.beforeKnown)
-            j.Number(r.dynBefore);
-        else
-            j.Null();
-        j.Key("after");
-        if (r.afterKnown)
-            j.Number(r.dynAfter);
-        else
-            j.Null();
-        j.Key("removed");
-        if (r.beforeKnown && r.afterKnown)
-            j.Bool(r.dynBefore != 0 && r.dynAfter != r.dynBefore);
-        else
-            j.Null();
-        j.EndObject();
-        j.Key("maxDropBoxSize");
-        j.Number(r.maxDropBox);
-    }
-    j.EndObject();
-    std::cout << j.Text() << "\n";
+Json initJson(const InitReport& r) {
+    Json j;
+    j["hardwareAccessLibrary"] = Json{{"loaded", r.trenLoaded}, {"ready", r.constructed}};
+    j["generation"] = r.constructed ? namedCode(r.generation, generationName(r.generation)) : Json(nullptr);
+    j["repository"] = r.constructed ? Json(repositoryName(r.repository)) : Json(nullptr);
+    j["access"] = r.accessKnown ? Json{{"enabled", r.enabled}, {"state", r.accessState}} : Json(nullptr);
+    j["sessionHandle"] = r.ok ? Json(r.sessionHandle) : Json(nullptr);
+    j["partitions"] = jsonPartitions(r.partitions);
+    j["dropBox"] = Json{{"before", r.beforeKnown ? Json(r.dynBefore) : Json(nullptr)},
+                        {"after", r.afterKnown ? Json(r.dynAfter) : Json(nullptr)},
+                        {"removed", r.beforeKnown && r.afterKnown ? Json(r.dynBefore != 0 && r.dynAfter != r.dynBefore)
+                                                                  : Json(nullptr)}};
+    j["maxDropBoxSize"] = r.constructed ? Json(r.maxDropBox) : Json(nullptr);
+    return j;
 }
 
 }  // namespace
 
-int cmdInit(const Args& args) {
-    bool json = false;
-    Args words = takeJsonFlag(args, json);
-    if (!words.empty()) return usageError("init: unexpected argument '" + words[0] + "'");
-    InitReport report = runInit();
-    if (json)
-        printJson(report);
-    else
-        printText(report);
-    if (!report.ok) {
-        std::cerr << "zemt: init failed: " << report.failure;
-        if (report.error != 0) std::cerr << ", error " << errorText(report.error);
-        std::cerr << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+void addInitCommand(CLI::App& root, CommandTable& table) {
+    addCommand(root, table,
+               {"init", "run the library's full initialisation and report each step",
+                "First looks for a left-over drop box in a short session of its own, then runs the initialisation:\n"
+                "generation, repository, session, detaching all partitions, removing a left-over drop box.",
+                "zemt --emulator /tmp/ctl init\nzemt --emulator /tmp/ctl init --json", true},
+               []() {
+                   InitReport r;
+                   if (prepareHost(r.failure)) runInit(r);
+                   return report(initJson(r), r.failure, [&]() {
+                       if (r.constructed || r.error != 0) printText(r);
+                   });
+               });
 }
 
 }  // namespace zemt_tool

@@ -1,45 +1,33 @@
-// zemt partitions: the catalogue rows of the static partitions the
-// controller reported during initialisation.
-#include <iostream>
+// zemt partitions: the static partitions the controller reported during
+// initialisation, with the sizes it reports (and the catalogue's beside
+// them where the two differ).
+#include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
-#include "Json.h"
+#include "Partitions.h"
 #include "Tool.h"
 #include "secureKaver.h"
 
 namespace zemt_tool {
 
-int cmdPartitions(const Args& args) {
-    bool json = false;
-    Args words = takeJsonFlag(args, json);
-    if (!words.empty()) return usageError("partitions: unexpected argument '" + words[0] + "'");
-
-    secureKaver kaver;
-    std::string failure;
-    unsigned code = 0;
-    startLibrary(kaver, failure, code);
-    std::vector<PartitionRow> rows;
-    if (failure.empty()) rows = reportedPartitions();
-
-    if (json) {
-        JsonWriter j;
-        j.BeginObject();
-        j.Key("ok");
-        j.Bool(failure.empty());
-        if (failure.empty()) {
-            j.Key("partitions");
-            jsonPartitions(j, rows);
-        } else {
-            j.Key("error");
-            jsonError(j, code, failure);
-        }
-        j.EndObject();
-        std::cout << j.Text() << "\n";
-    } else if (failure.empty()) {
-        printPartitionsText(rows, "");
-    }
-    return exitStatus("partitions", failure, code);
+void addPartitionsCommand(CLI::App& root, CommandTable& table) {
+    addCommand(root, table,
+               {"partitions", "the repository partitions the controller reports, with bits and sizes",
+                "SIZE is what the controller reports for each partition; where the library's catalogue gives\n"
+                "another size, it is shown beside it (in JSON: sizeBytes, sizeMiB and catalogueMiB).",
+                "zemt --emulator /tmp/ctl partitions\nzemt --emulator /tmp/ctl partitions --json", true},
+               []() {
+                   Problem failure;
+                   std::vector<PartitionRow> rows;
+                   if (prepareHost(failure)) {
+                       secureKaver kaver;
+                       if (startLibrary(kaver, failure)) rows = reportedPartitions(kaver);
+                   }
+                   return report(Json{{"partitions", jsonPartitions(rows)}}, failure, [&]() {
+                       if (!failure.failed()) printPartitionsText(rows, "");
+                   });
+               });
 }
 
 }  // namespace zemt_tool

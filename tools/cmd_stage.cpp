@@ -1,64 +1,28 @@
 // zemt stage FILE|DIR... --to LABEL/dir: copies files into a static
 // partition through a drop box, with the library's copy list and its
 // general completer, which also reads every copy back and compares hashes.
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <filesystem>
+// What can be known beforehand is checked before anything is sent.
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "Json.h"
+#include "Partitions.h"
+#include "PlatformLayer.h"
+#include "Sources.h"
 #include "Tool.h"
+#include "md5wrapper.h"
 #include "secureKaver.h"
-#include "zemt_emulator/State.h"
-
-namespace fs = std::filesystem;
 
 namespace zemt_tool {
 
 namespace {
 
-struct Item {
-    Item(const std::string& from, const std::string& to) : source(from), destination(to) {}
-    std::string source;       // absolute host path
-    std::string destination;  // "kavNNN/dir/name"
-    long long bytes = 0;
-    std::string md5;
+struct StageOptions {
+    std::vector<std::string> sources;
+    std::string to;
+    unsigned maxDropBoxMiB = 0;  // 0: as large as the controller allows
 };
-
-// Files named directly keep their base name; a directory's files keep their
-// path below it.  Anything else (a device, a socket, a missing path) is
-// refused before anything is sent.
-bool collect(const std::string& arg, const std::string& folder, std::vector<Item>& items, std::string& why) {
-    std::error_code ec;
-    fs::path source = fs::absolute(arg, ec);
-    fs::file_status st = fs::status(source, ec);
-    if (fs::is_regular_file(st)) {
-        items.push_back(Item(source.lexically_normal().string(), folder + source.filename().string()));
-        return true;
-    }
-    if (!fs::is_directory(st)) {
-        why = arg + ": not a file or directory";
-        return false;
-    }
-    fs::path base = source.lexically_normal();
-    if (base.filename().empty()) base = base.parent_path();
-    std::vector<Item> found;
-    for (fs::recursive_directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
-        found.push_back(Item(it->path().string(),
-                             folder + base.filename().string() + "/" + it->path().lexically_relative(base).string()));
-    }
-    if (ec) {
-        why = arg + ": " + ec.message();
-        return false;
-    }
-    std::sort(found.begin(), found.end(), [](const Item& a, const Item& b) { return a.destination < b.destination; });
-    items.insert(items.end(), found.begin(), found.end());
-    return true;
-}
 
 // One line per pass the controller accepted; after the last pass the
 // library reads every copy back.
@@ -69,109 +33,128 @@ void reportPass(const copyProgress* p, void*) {
     if (p->entriesDone == p->entries) progress("verifying the copies…");
 }
 
-}  // namespace
-
-int cmdStage(const Args& args) {
-    bool json = false;
-    std::string to;
-    uint32_t maxDropBox = 0;  // 0: as large as the controller allows
-    std::vector<std::string> sources;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            json = true;
-        } else if (args[i] == "--max-drop-box") {
-            long mib = 0;
-            if (i + 1 >= args.size() || !zemt_emu::ParseNumber(args[++i], mib) || mib < 2 || mib > 2047)
-                return usageError("stage: --max-drop-box wants a size in MiB, 2 to 2047");
-            maxDropBox = static_cast<uint32_t>(mib) * ONE_MEG;
-        } else if (args[i] == "--to") {
-            if (i + 1 >= args.size()) return usageError("stage: --to wants LABEL/dir");
-            to = args[++i];
-        } else {
-            sources.push_back(args[i]);
-        }
+// The room the copies need against what the mounted partition has free: a
+// copy over an existing file needs only what it adds.  Unknown free space
+// is no refusal (the controller checks again).
+void checkRoom(AttachedPartition& partition, const Target& target, const std::vector<Item>& items,
+               Problem& failure) {
+    uint64_t available = 0;
+    if (!partition.freeSpace(available)) {
+        progress("the host did not report the free space of " + target.label + "; the controller checks it");
+        return;
     }
-    if (sources.empty()) return usageError("stage wants at least one FILE or DIR");
-    if (to.empty()) return usageError("stage wants --to LABEL/dir");
-    std::string label, path, why;
-    if (!splitTarget(to, label, path, why)) return usageError("stage: " + why);
-    std::string folder = folderOf(label) + "/" + (path.empty() ? "" : path + "/");
-    std::vector<Item> items;
-    for (const std::string& source : sources)
-        if (!collect(source, folder, items, why)) return usageError("stage: " + why);
-    if (items.empty()) return usageError("stage: nothing to copy");
+    long long needed = 0;
+    for (const Item& item : items) {
+        long long existing = partition.sizeOf(item.onPartition);
+        needed += item.bytes - (existing > 0 ? existing : 0);
+    }
+    if (needed > 0 && static_cast<uint64_t>(needed) > available)
+        failure.message = "not enough room on " + target.label + ": the files need " + std::to_string(needed) +
+                          " bytes more than it holds now, and it has " + std::to_string(available) + " bytes free";
+}
 
-    secureKaver kaver;
-    std::string failure;
-    unsigned code = 0;
+// After a failed verification: which copy differs from its source, if the
+// partition shows one now.
+std::string findMismatch(secureKaver& kaver, const Target& target, const std::vector<Item>& items) {
+    Problem ignored;
+    AttachedPartition partition(kaver, target.label, ignored);
+    if (!partition.ok()) return "";
+    md5wrapper md5;
+    for (const Item& item : items) {
+        std::string shown = target.label + "/" + item.onPartition;
+        if (partition.kindOf(item.onPartition) != "file") return shown + " is missing";
+        std::string hash = md5.getHashFromOpenFile(CPlatformLayer::OpenHostFile(partition.hostPath(item.onPartition), "rb"));
+        if (hash != item.md5) return shown + " differs from its source (MD5 " + hash + ", expected " + item.md5 + ")";
+    }
+    return "";
+}
+
+int runStage(const StageOptions& o) {
+    Target target;
+    std::string why;
+    if (!parseTarget(o.to, target, why)) return usageError(why);
+
+    Problem failure;
+    std::vector<Item> items;
+    collectSources(o.sources, target, items, failure);
+    if (!failure.failed()) checkNames(items, failure);
     bool staged = false;
     long long total = 0;
-    startLibrary(kaver, failure, code);
-    if (maxDropBox != 0 && maxDropBox < kaver.MAX_DYN_PART_SIZE) kaver.MAX_DYN_PART_SIZE = maxDropBox;
-    if (failure.empty() && !kaver.StartCopyFile()) {
-        code = kaver.getZEMTError();
-        failure = "the copy list could not be opened";
-    }
-    for (std::size_t i = 0; failure.empty() && i < items.size(); ++i) {
-        if (!kaver.AddFile(items[i].source, items[i].destination, filecopy)) {
-            code = kaver.getZEMTError();
-            failure = "adding " + items[i].source + " failed";
-        }
-    }
-    if (failure.empty()) {
-        for (Item& item : items) {
-            for (const cfgEntry& e : kaver.FileList) {
-                if (e.srcName == item.source && e.dstName == item.destination) {
-                    item.bytes = e.fileSize;
-                    item.md5 = e.hash;
+    for (const Item& item : items) total += item.bytes;
+    if (!failure.failed() && prepareHost(failure)) {
+        secureKaver kaver;
+        if (startLibrary(kaver, failure)) {
+            {
+                AttachedPartition partition(kaver, target.label, failure);
+                if (partition.ok()) checkRoom(partition, target, items, failure);
+            }
+            uint32_t cap = o.maxDropBoxMiB * ONE_MEG;
+            if (cap != 0 && cap < kaver.MAX_DYN_PART_SIZE) kaver.MAX_DYN_PART_SIZE = cap;
+            if (!failure.failed() && !kaver.StartCopyFile())
+                failure.set("the copy list could not be opened", kaver.getZEMTError());
+            for (const Item& item : items)
+                if (!failure.failed() && !kaver.AddFile(item.source, item.destination, filecopy))
+                    failure.set("adding " + item.source + " failed", kaver.getZEMTError());
+            for (Item& item : items)
+                for (const cfgEntry& e : kaver.FileList)
+                    if (e.srcName == item.source && e.dstName == item.destination) item.md5 = e.hash;
+            if (!failure.failed()) {
+                progress("staging " + std::to_string(items.size()) + " file(s), " + std::to_string(total) +
+                         " bytes, into " + target.shown() + " (this can take a while)…");
+                setCopyProgressHandler(&reportPass, nullptr);
+                staged = kaver.CompleteCopyFile();
+                setCopyProgressHandler(nullptr, nullptr);
+                unsigned code = kaver.getZEMTError();
+                kaver.EndCopyFile();
+                if (!staged && code == ZEMT_COPYVERIFYFAIL) {
+                    std::string mismatch = findMismatch(kaver, target, items);
+                    failure.set(mismatch.empty() ? "verification failed: the copies could not be read back, or differed"
+                                                 : "verification failed: " + mismatch,
+                                code);
+                } else if (!staged) {
+                    failure.set("staging into " + target.shown() + " failed", code);
                 }
             }
-            total += item.bytes;
         }
-        progress("staging " + std::to_string(items.size()) + " file(s), " + std::to_string(total) +
-                 " bytes, into " + label + "/" + path + " (this can take a while)…");
-        setCopyProgressHandler(&reportPass, nullptr);
-        staged = kaver.CompleteCopyFile();
-        setCopyProgressHandler(nullptr, nullptr);
-        if (!staged) {
-            code = kaver.getZEMTError();
-            failure = code == 47 ? "a copy did not match its source" : "staging failed";
-        }
-        kaver.EndCopyFile();
     }
 
-    if (json) {
-        JsonWriter j;
-        j.BeginObject();
-        j.Key("ok");
-        j.Bool(failure.empty());
-        j.Key("target");
-        j.String(label + "/" + path);
-        j.Key("bytes");
-        j.Number(total);
-        j.Key("verified");
-        j.Bool(staged);
-        j.Key("files");
-        j.BeginArray();
-        for (const Item& item : items) {
-            j.BeginObject();
-            j.Key("source");
-            j.String(item.source);
-            j.Key("destination");
-            j.String(item.destination);
-            j.Key("bytes");
-            j.Number(item.bytes);
-            j.Key("md5");
-            j.String(item.md5);
-            j.EndObject();
-        }
-        j.EndArray();
-        printJsonResult(j, code, failure);
-    } else if (staged) {
+    Json files = Json::array();
+    for (const Item& item : items)
+        files.push_back(Json{{"source", item.source},
+                             {"destination", item.destination},
+                             {"bytes", item.bytes},
+                             {"md5", item.md5}});
+    Json fields{{"target", target.shown()}, {"bytes", total}, {"verified", staged}, {"files", files}};
+    return report(fields, failure, [&]() {
+        if (!staged) return;
         for (const Item& item : items) std::cout << item.md5 << "  " << item.destination << "\n";
         std::cout << "verified " << items.size() << " file(s), " << total << " bytes\n";
-    }
-    return exitStatus("stage", failure, code);
+    });
+}
+
+}  // namespace
+
+void addStageCommand(CLI::App& root, CommandTable& table) {
+    static StageOptions o;
+    CLI::App* stage = addCommand(
+        root, table,
+        {"stage", "copy files into a folder of a static partition and verify them",
+         "Copies files (folders with their contents) into LABEL/dir through a drop box, then reads every\n"
+         "copy back and compares its MD5.  A file keeps its name; a folder's files keep their path below\n"
+         "the folder's name.  Before anything is sent, stage checks that every source can be read, that no\n"
+         "two files get the same name on the partition (FAT ignores the case of ASCII letters), that every\n"
+         "name is one FAT can hold, and that the partition has room: it attaches the partition and asks the\n"
+         "host for the mounted file system's free space (df), counting a copy over an existing file only\n"
+         "for what it adds.",
+         "zemt --emulator /tmp/ctl stage firmware.bin --to KAV022/fw\n"
+         "zemt --emulator /tmp/ctl stage ./package-dir --to KAV022 --max-drop-box 2",
+         true},
+        []() { return runStage(o); });
+    stage->add_option("SOURCE", o.sources, "files and folders to copy")->required();
+    stage->add_option("--to", o.to, "the static partition and folder to copy into")->required()->option_text("LABEL/dir");
+    stage->add_option("--max-drop-box", o.maxDropBoxMiB, "cap the drop box at MIB (more, smaller passes)")
+        ->check(CLI::Range(2, 2047))
+        ->option_text("MIB");
 }
 
 }  // namespace zemt_tool

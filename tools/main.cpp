@@ -1,142 +1,191 @@
-// zemt: controller and repository information over libzemt, and the
-// management of emulator state directories.  This file holds the global
-// options and the dispatch; each command lives in a cmd_*.cpp of its own.
+// zemt: controller and repository information, staging, the inventory log
+// and the dependency check over libzemt, and the management of emulator
+// state directories.  This file holds the command line's frame: the global
+// options, --version, help, usage errors and the dispatch; each command
+// lives in a cmd_*.cpp of its own.
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "PlatformLayer.h"
 #include "Tool.h"
-#include "zemt_emulator/EmulatedHost.h"
-#include "zemt_emulator/State.h"
-
-namespace zemt_tool {
-
-const char* const kUsage =
-    "usage: zemt [--emulator DIR] info [--json]\n"
-    "       zemt [--emulator DIR] flag get [--json]\n"
-    "       zemt [--emulator DIR] flag set VALUE [--json]\n"
-    "       zemt [--emulator DIR] init [--json]\n"
-    "       zemt [--emulator DIR] partitions [--json]\n"
-    "       zemt [--emulator DIR] ls LABEL[/PATH] [--json]\n"
-    "       zemt [--emulator DIR] stage FILE|DIR... --to LABEL/dir [--max-drop-box MIB] [--json]\n"
-    "       zemt [--emulator DIR] rm LABEL/path [--json]\n"
-    "       zemt emulator init DIR [options]\n"
-    "       zemt emulator fault DIR 'LINE'\n"
-    "       zemt emulator clock DIR [--advance SECONDS]\n"
-    "       zemt emulator reset DIR\n"
-    "       zemt emulator exec DIR [--preload PATH] -- PROGRAM [ARGS...]\n"
-    "       zemt help [emulator]\n"
-    "\n"
-    "  --emulator DIR   talk to the emulated controller and host of state directory DIR\n"
-    "                   instead of the real ones\n"
-    "\n"
-    "  info             the controller, repository and host as the library sees them\n"
-    "  flag get|set     read or write the controller's boot-state flag\n"
-    "  init             run the library's full initialisation and report each step\n"
-    "                   (first looks for a left-over drop box in a short session of its own)\n"
-    "  partitions       the repository partitions the controller reports, with bits and sizes\n"
-    "  ls LABEL[/PATH]  attach static partition LABEL (KAV001..KAV256), list PATH on it, detach\n"
-    "  stage ... --to LABEL/dir\n"
-    "                   copy files (directories with their contents) into LABEL/dir through\n"
-    "                   a drop box, then read every copy back and compare its MD5;\n"
-    "                   --max-drop-box MIB caps the drop box (more, smaller passes)\n"
-    "  rm LABEL/path    delete a stored file from a static partition\n"
-    "  emulator init    create an emulator state directory (zemt help emulator)\n"
-    "  emulator fault   append a line to a state directory's fault script\n"
-    "  emulator clock   show (or move on) a state directory's virtual clock\n"
-    "  emulator reset   release what a run left behind (session, drop boxes, mounts)\n"
-    "  emulator exec    run an unmodified program against the emulator\n"
-    "\n"
-    "Progress lines of the slow steps go to stderr.\n"
-    "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
-
-int usageError(const std::string& message) {
-    std::cerr << "zemt: " << message << "\n\n" << kUsage;
-    return kExitUsage;
-}
-
-}  // namespace zemt_tool
 
 using namespace zemt_tool;
 
 namespace {
 
-// Installs the emulated host when asked to; it must be in place before the
-// first library object is built.
-std::unique_ptr<CEmulatedHost> g_emulatedHost;
+const char* const kDescription =
+    "zemt: the management controller's flash repository, inventory log and dependency\n"
+    "check, through libzemt.\n"
+    "\n"
+    "Without --emulator every command works on the real controller and changes the real\n"
+    "host where it says so (device rules, the HAL daemon, the hardware-access library):\n"
+    "run it as root on the server itself.  With --emulator DIR it talks to the emulated\n"
+    "controller and host of state directory DIR instead (create one with 'zemt emulator\n"
+    "init DIR').";
 
-bool useEmulator(const std::string& dir) {
-    std::error_code ec;
-    if (!std::filesystem::exists(zemt_emu::JoinPath(dir, zemt_emu::files::kControllerConf), ec)) {
-        std::cerr << "zemt: " << dir
-                  << " is not an emulator state directory (create one with 'zemt emulator init "
-                  << dir << "')\n";
-        return false;
-    }
-    try {
-        g_emulatedHost.reset(new CEmulatedHost(dir));
-    } catch (const std::exception& refused) {
-        std::cerr << "zemt: " << refused.what() << "\n";
-        return false;
-    }
-    CPlatformLayer::SetPlatform(g_emulatedHost.get());
-    return true;
+const char* const kFooter =
+    "--json and --emulator DIR may stand before or after the command.\n"
+    "Progress lines of the slow steps go to stderr.\n"
+    "Exit status: 0 success, 1 the operation failed, 2 usage error (depcheck: 1 the check\n"
+    "failed, 3 the check could not be made).\n"
+    "\n"
+    "Examples:\n"
+    "  zemt emulator init /tmp/ctl\n"
+    "  zemt --emulator /tmp/ctl info\n"
+    "  zemt stage firmware.bin --to KAV022/fw --emulator /tmp/ctl --json\n"
+    "  zemt COMMAND --help";
+
+// The deepest command the parser selected.
+const CLI::App* selected(const CLI::App& root) {
+    const CLI::App* app = &root;
+    while (!app->get_subcommands().empty()) app = app->get_subcommands().front();
+    return app;
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Args& args);
-};
+std::string pathOf(const CLI::App* app) {
+    std::string path;
+    for (; app != nullptr && app->get_parent() != nullptr; app = app->get_parent())
+        path = app->get_name() + (path.empty() ? "" : " " + path);
+    return path;
+}
 
-// The commands that work through the library (and so take --emulator).
-const Command kLibraryCommands[] = {
-    {"info", cmdInfo},
-    {"flag", cmdFlag},
-    {"init", cmdInit},
-    {"partitions", cmdPartitions},
-    {"ls", cmdLs},
-    {"stage", cmdStage},
-    {"rm", cmdRm},
-};
+// The command names under `at`, and the one closest to a mistyped word
+// (at most two letters off).
+std::string namesUnder(const CLI::App* at) {
+    std::string names;
+    for (const CLI::App* sub : at->get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+    return names;
+}
+
+std::size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string unknownCommand(const char* kind, const std::string& word, const CLI::App* at) {
+    std::string text = std::string("unknown ") + kind + " '" + word + "'";
+    for (const CLI::App* sub : at->get_subcommands({}))
+        if (distance(word, sub->get_name()) <= 2) return text + " (did you mean '" + sub->get_name() + "'?)";
+    return text + " (one of: " + namesUnder(at) + ")";
+}
+
+// The first word of the command line after the words of `at`'s path that
+// is not an option (or an option's value).
+std::string wordAfter(const CLI::App* at, const std::vector<std::string>& args) {
+    std::size_t i = 0;
+    if (at->get_parent() != nullptr) {
+        auto it = std::find(args.begin(), args.end(), at->get_name());
+        i = it == args.end() ? args.size() : static_cast<std::size_t>(it - args.begin()) + 1;
+    }
+    for (; i < args.size(); ++i) {
+        if (args[i] == "--emulator") ++i;
+        else if (!args[i].empty() && args[i][0] != '-') return args[i];
+    }
+    return "";
+}
+
+// CLI11's words for a parse error, made to name the command where that helps.
+std::string describe(const CLI::ParseError& e, const CLI::App* at, const std::vector<std::string>& args) {
+    const std::string what = e.what();
+    const std::string word = wordAfter(at, args);
+    if (what == "A subcommand is required")
+        return word.empty() ? "wants a sub-command: one of " + namesUnder(at) : unknownCommand("sub-command", word, at);
+    if (at->get_parent() == nullptr && !word.empty()) return unknownCommand("command", word, at);
+    const std::string extra = "The following argument was not expected: ";
+    if (what.rfind(extra, 0) == 0) return "unexpected argument '" + what.substr(extra.size()) + "'";
+    const std::string extras = "The following arguments were not expected: ";
+    if (what.rfind(extras, 0) == 0) return "unexpected arguments: " + what.substr(extras.size());
+    return what;
+}
+
+// `zemt help [COMMAND...]` is `zemt [COMMAND...] --help`.
+void rewriteHelp(std::vector<std::string>& args) {
+    std::size_t i = 0;
+    while (i < args.size() && !args[i].empty() && args[i][0] == '-') i += args[i] == "--emulator" ? 2 : 1;
+    if (i >= args.size() || args[i] != "help") return;
+    args.erase(args.begin() + static_cast<long>(i));
+    args.push_back("--help");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Everything after the first "--" belongs to the program of 'emulator
+    // exec'; the parser sees only what comes before it.
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string emulatorDir;
-    std::size_t i = 0;
-    while (i < args.size() && !args[i].empty() && args[i][0] == '-') {
-        if (args[i] == "--emulator") {
-            if (i + 1 >= args.size()) return usageError("--emulator wants a state directory");
-            emulatorDir = args[i + 1];
-            i += 2;
-        } else if (args[i] == "--help" || args[i] == "-h") {
-            std::cout << kUsage;
-            return kExitOk;
-        } else {
-            return usageError("unknown option '" + args[i] + "'");
-        }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--") continue;
+        globals().separator = true;
+        globals().afterSeparator.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+        args.resize(i);
+        break;
     }
-    if (i >= args.size()) return usageError("no command given");
-    std::string command = args[i];
-    std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    for (const std::string& arg : args)
+        if (arg == "--json") globals().json = true;  // usage errors answer in JSON too
+    rewriteHelp(args);
 
-    if (command == "help") {
-        std::cout << (!rest.empty() && rest[0] == "emulator" ? kEmulatorUsage : kUsage);
+    CLI::App root(kDescription, "zemt");
+    root.fallthrough();  // global options after the command reach the root
+    root.footer(kFooter);
+    bool version = false;
+    root.add_flag("--version", version, "print the versions of the tool, the library and (with --emulator) the emulator");
+    root.add_flag("--json", globals().json, "print one JSON document on stdout (also for failures)");
+    root.add_option("--emulator", globals().emulatorDir,
+                    "talk to the emulated controller and host of state directory DIR instead of the real ones")
+        ->option_text("DIR");
+
+    CommandTable table;
+    addInfoCommand(root, table);
+    addFlagCommand(root, table);
+    addInitCommand(root, table);
+    addPartitionsCommand(root, table);
+    addLsCommand(root, table);
+    addStageCommand(root, table);
+    addRmCommand(root, table);
+    addInventoryCommand(root, table);
+    addDepcheckCommand(root, table);
+    addEmulatorCommand(root, table);
+    addCommand(root, table, {"help", "this text; 'zemt help COMMAND [SUB-COMMAND]' is 'zemt COMMAND --help'",
+                             nullptr, nullptr, false},
+               nullptr);
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        root.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << root.help();
         return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        const CLI::App* at = selected(root);
+        setCommandPath(pathOf(at));
+        return usageError(describe(e, at, args));
     }
-    if (command == "emulator") {
-        if (!emulatorDir.empty()) return usageError("--emulator does not go with 'emulator'");
-        return cmdEmulator(rest);
+
+    const CLI::App* command = selected(root);
+    setCommandPath(pathOf(command));
+    // Commands that run from a package's folder change directory first.
+    if (!globals().emulatorDir.empty()) globals().emulatorDir = absolutePath(globals().emulatorDir);
+    if (version) {
+        if (command != &root) return usageError("--version goes without a command");
+        return printVersion();
     }
-    for (const Command& c : kLibraryCommands) {
-        if (command != c.name) continue;
-        if (!emulatorDir.empty() && !useEmulator(emulatorDir)) return kExitFailed;
-        return c.run(rest);
-    }
-    return usageError("unknown command '" + command + "'");
+    if (command == &root) return usageError("no command given");
+    CommandTable::const_iterator body = table.find(command);
+    if (body == table.end()) return usageError("'" + commandPath() + "' wants a sub-command");
+    if (globals().separator && commandPath() != "emulator exec")
+        return usageError("'--' goes only with 'emulator exec'");
+    return body->second();
 }

@@ -551,6 +551,27 @@ int lsmod(CEmulatedCommand& c) {
     return 0;
 }
 
+// df -P -B1 DIR: the room of the mounted file system holding DIR, counted
+// from its image as the mount's own writes are.
+int dfCommand(CEmulatedCommand& c) {
+    if (c.argv.size() != 4 || c.argv[1] != "-P" || c.argv[2] != "-B1") {
+        c.err = "df: only 'df -P -B1 DIR' is emulated\n";
+        return 1;
+    }
+    CEmulatedHost::Mount mount;
+    CEmulatedHost::Room room;
+    if (!c.host.MountRoom(c.argv[3], mount, room)) {
+        c.err = "df: " + c.argv[3] + ": not on an emulated mount\n";
+        return 1;
+    }
+    long long used = room.totalBytes - room.freeBytes;
+    long long percent = room.totalBytes > 0 ? (used * 100 + room.totalBytes - 1) / room.totalBytes : 0;
+    c.out = "Filesystem     1-blocks      Used Available Capacity Mounted on\n" + mount.device + " " +
+            std::to_string(room.totalBytes) + " " + std::to_string(used) + " " + std::to_string(room.freeBytes) +
+            " " + std::to_string(percent) + "% " + mount.dir + "\n";
+    return 0;
+}
+
 // mount -t vfat -oOPTIONS DEVICE DIR: the partition's files are copied out
 // of the image into DIR, and the mount is recorded (a read-write one with
 // what it held, for the write-back).
@@ -712,5 +733,6 @@ void CEmulatedHost::registerBuiltins() {
     RegisterCommand("lsmod", lsmod);
     RegisterCommand("mount", mountCommand);
     RegisterCommand("umount", umountCommand);
+    RegisterCommand("df", dfCommand);
     RegisterCommand("getSystemId", packageProgram);
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -206,6 +207,22 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
     if (kind == kMakeDirectory) tally.AddFolder(target.string());
     else tally.AddFile(bytes);
     return tally.FreeClusters() < 0 ? ENOSPC : 0;
+}
+
+bool CEmulatedHost::MountRoom(const std::string& hostPath, Mount& mount, Room& room) const {
+    std::string normal = NormalHostPath(hostPath);
+    bool found = MountHolding(normal, mount);
+    for (const Mount& m : Mounts())
+        if (!found && m.dir == normal) {
+            mount = m;
+            found = true;
+        }
+    FatGeometry geometry;
+    if (!found || !ReadFatGeometry(mount.image, mount.offset, geometry)) return false;
+    FatTally tally(rootDir_ + mount.dir, geometry, folders_);
+    room.totalBytes = geometry.clusters * geometry.clusterBytes;
+    room.freeBytes = std::max(0LL, tally.FreeClusters()) * geometry.clusterBytes;
+    return true;
 }
 
 FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {

@@ -423,6 +423,8 @@ const std::vector<std::string>& KnownOperatingSystems() {
     return names;
 }
 
+const char* const kEmulatorVersion = ZEMT_EMULATOR_VERSION;
+
 std::string DefaultTrenLibrary() {
     if (const char* fromEnv = std::getenv("ZEMT_TREN_LIBRARY")) return fromEnv;
 #ifdef ZEMT_TREN_STANDIN_PATH
@@ -567,7 +569,8 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
          << "reset_recovery=" << o.resetRecovery << "\n"
          << "guid=" << (guid ? 1 : 0) << "\n"
          << "stage.seconds=" << o.stageSeconds << "\n"
-         << "task.wrappers=" << kDefaultTaskWrappers << "\n";
+         << "task.wrappers=" << kDefaultTaskWrappers << "\n"
+         << "emulator.version=" << kEmulatorVersion << "\n";
     std::vector<PowerSupply> supplies = o.powerSupplies;
     if (supplies.empty() && !o.noPowerSupplies) {
         supplies.push_back(PowerSupply{"00.1C.4D", 0x1f4a, true});

@@ -52,6 +52,12 @@ bool LoggedRequest::Is(std::initializer_list<unsigned> prefix) const {
 
 std::string ProcessDirectory() { return CPlatformLayer::getCurrentProcessDirectory(); }
 
+nlohmann::json ParseJson(const std::string& text) {
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+    EXPECT_FALSE(value.is_discarded()) << "not one JSON document: " << text;
+    return value.is_discarded() ? nlohmann::json() : value;
+}
+
 std::string VaryingBytes(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     uint32_t x = seed * 2654435761u + 1;

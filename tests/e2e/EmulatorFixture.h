@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +112,10 @@ private:
 };
 
 std::string ProcessDirectory();
+
+// The one JSON document a zemt command printed (a failed expectation and
+// null when stdout is not exactly one).
+nlohmann::json ParseJson(const std::string& text);
 
 // SIZE bytes that differ from position to position (per SEED), so that a
 // misplaced or missing chunk shows.

@@ -42,9 +42,16 @@ TEST_F(HashRefusalTest, RefusedHeaderOrEarlyPartFailsRmAndStage) {
         EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
         EXPECT_EQ(failed.out, "");
         const std::string message = std::string("zemt: ") + c.command + ": " +
-                                    (std::string(c.command) == "rm" ? "deleting failed" : "staging failed") +
-                                    ", error 24 (ZEMT_SMCFAILED)\n";
+                                    (std::string(c.command) == "rm" ? "deleting KAV022/x/a.txt failed"
+                                                                    : "staging into KAV022/x failed") +
+                                    "\n  error 24 (ZEMT_SMCFAILED): ";
         EXPECT_NE(failed.err.find(message), std::string::npos) << failed.err;
+        // Why: the refused request as the library saw it, then the
+        // emulator's record of the fault that fired.
+        EXPECT_NE(failed.err.find("  reason: pass #1: handing the update document to the controller: "
+                                  "SecureKAVERUpdate refused: completion code 0x01; emulator: the fault script's line"),
+                  std::string::npos)
+            << failed.err;
         EXPECT_EQ(ImageFile(Image("KAV022.img"), "/x/a.txt"), stored);
         EXPECT_EQ(CountRequests({0xc0, 0xa2, 0x09}, from), c.refused + 1) << "nothing is sent after the refusal";
         EXPECT_EQ(ControllerState("dynamic.0.units"), "") << "the drop box is deleted";

@@ -165,7 +165,8 @@ TEST_F(OverwriteSafetyTest, FailedLaterPassKeepsTheStoredVersion) {
         const ProcessResult failed = StageInSmallPasses();
         EXPECT_EQ(failed.exitCode, 1);
         EXPECT_EQ(failed.out, "");
-        EXPECT_NE(failed.err.find("zemt: stage: staging failed, " + std::string(c.error) + "\n"), std::string::npos)
+        EXPECT_NE(failed.err.find("zemt: stage: staging into KAV022/x failed\n  " + std::string(c.error) + ": "),
+                  std::string::npos)
             << failed.err;
         EXPECT_NE(failed.err.find("pass " + std::to_string(c.pass - 1) + ": "), std::string::npos) << failed.err;
         EXPECT_EQ(failed.err.find("pass " + std::to_string(c.pass) + ": "), std::string::npos) << failed.err;

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "EmulatorFixture.h"
-#include "MiniJson.h"
 #include "secureKaver.h"
 #include "zemt_emulator/Disks.h"
 
@@ -15,11 +14,7 @@ namespace {
 
 class ToolPartitionTest : public EmulatorTest {
 protected:
-    JsonValue Json(const ProcessResult& r) const {
-        JsonValue value;
-        EXPECT_TRUE(JsonReader::Parse(r.out, value)) << "not one JSON document: " << r.out;
-        return value;
-    }
+    static nlohmann::json Json(const ProcessResult& r) { return ParseJson(r.out); }
 
     // No mount, no mount directory, no device link and nothing attached.
     void ExpectClean(const std::string& label) const {
@@ -48,20 +43,23 @@ const DefaultPartition kDefaults[] = {
     {1, "KAV001", 0x01}, {22, "KAV022", 0x02}, {23, "KAV023", 0x04}, {2, "KAV002", 0x08}, {4, "KAV004", 0x10},
 };
 
-void ExpectDefaultPartitions(const JsonValue& rows) {
-    ASSERT_EQ(rows.type, JsonValue::kArray);
-    ASSERT_EQ(rows.array.size(), 5u);
+void ExpectDefaultPartitions(const nlohmann::json& rows) {
+    ASSERT_TRUE(rows.is_array());
+    ASSERT_EQ(rows.size(), 5u);
     for (const DefaultPartition& p : kDefaults) {
         SCOPED_TRACE(p.label);
-        const JsonValue* found = nullptr;
-        for (const JsonValue& row : rows.array)
-            if (row["label"].string == p.label) found = &row;
+        const nlohmann::json* found = nullptr;
+        for (const nlohmann::json& row : rows)
+            if (row["label"] == p.label) found = &row;
         ASSERT_NE(found, nullptr);
-        EXPECT_EQ((*found)["id"].number, p.id);
-        EXPECT_EQ((*found)["bit"].number, p.bit);
-        EXPECT_EQ((*found)["sizeMiB"].number, kaverPartInfo[p.id].i_mbSize);
-        EXPECT_EQ((*found)["image"].string, kaverPartInfo[p.id].i_image_name);
-        EXPECT_FALSE((*found)["format"].string.empty());
+        EXPECT_EQ((*found)["id"], p.id);
+        EXPECT_EQ((*found)["bit"], p.bit);
+        // The emulator reports the catalogue's sizes unless told otherwise.
+        EXPECT_EQ((*found)["sizeMiB"], kaverPartInfo[p.id].i_mbSize);
+        EXPECT_EQ((*found)["sizeBytes"], kaverPartInfo[p.id].i_mbSize * 1048576ull);
+        EXPECT_EQ((*found)["catalogueMiB"], kaverPartInfo[p.id].i_mbSize);
+        EXPECT_EQ((*found)["image"], kaverPartInfo[p.id].i_image_name);
+        EXPECT_FALSE((*found)["format"].get<std::string>().empty());
     }
 }
 
@@ -69,19 +67,19 @@ TEST_F(ToolPartitionTest, InitOnAFreshControllerReportsEveryStep) {
     Init();
     ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    JsonValue init = Json(r);
-    EXPECT_TRUE(init["ok"].boolean);
-    EXPECT_EQ(init["error"].type, JsonValue::kNull);
-    EXPECT_EQ(init["generation"]["name"].string, "sarn");
-    EXPECT_EQ(init["repository"].string, "full");
-    EXPECT_TRUE(init["access"]["enabled"].boolean);
-    EXPECT_EQ(init["access"]["state"].number, 0);
-    EXPECT_GT(init["sessionHandle"].number, 0);
+    nlohmann::json init = Json(r);
+    EXPECT_EQ(init["ok"], true);
+    EXPECT_EQ(init["error"], nullptr);
+    EXPECT_EQ(init["generation"]["name"], "sarn");
+    EXPECT_EQ(init["repository"], "full");
+    EXPECT_EQ(init["access"]["enabled"], true);
+    EXPECT_EQ(init["access"]["state"], 0);
+    EXPECT_GT(init["sessionHandle"], 0);
     ExpectDefaultPartitions(init["partitions"]);
-    EXPECT_EQ(init["dropBox"]["before"].number, 0);
-    EXPECT_EQ(init["dropBox"]["after"].number, 0);
-    EXPECT_FALSE(init["dropBox"]["removed"].boolean);
-    EXPECT_EQ(init["maxDropBoxSize"].number, 0x12400000);
+    EXPECT_EQ(init["dropBox"]["before"], 0);
+    EXPECT_EQ(init["dropBox"]["after"], 0);
+    EXPECT_EQ(init["dropBox"]["removed"], false);
+    EXPECT_EQ(init["maxDropBoxSize"], 0x12400000);
     // Progress goes to stderr, announced before the initialisation ran.
     EXPECT_NE(r.err.find("detaching all partitions"), std::string::npos) << r.err;
     EXPECT_GT(CountRequests({0xC0, 0xA2, 0x06}), 0) << "initialisation detaches everything";
@@ -101,10 +99,10 @@ TEST_F(ToolPartitionTest, InitRemovesALeftOverDropBoxAndSaysSo) {
     LeaveDropBox();
     ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    JsonValue init = Json(r);
-    EXPECT_EQ(init["dropBox"]["before"].number, 1);
-    EXPECT_EQ(init["dropBox"]["after"].number, 0);
-    EXPECT_TRUE(init["dropBox"]["removed"].boolean);
+    nlohmann::json init = Json(r);
+    EXPECT_EQ(init["dropBox"]["before"], 1);
+    EXPECT_EQ(init["dropBox"]["after"], 0);
+    EXPECT_EQ(init["dropBox"]["removed"], true);
     EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x08}), 1) << "one delete request";
     EXPECT_EQ(ControllerState("dynamic.0.units"), "");
     EXPECT_FALSE(fs::exists(stateDir_ + "/partitions/dynamic-0.img"));
@@ -121,28 +119,34 @@ TEST_F(ToolPartitionTest, PartitionsListsWhatTheControllerReports) {
     Init();
     ProcessResult r = RunZemt({"--emulator", stateDir_, "partitions", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    JsonValue listed = Json(r);
-    EXPECT_TRUE(listed["ok"].boolean);
+    nlohmann::json listed = Json(r);
+    EXPECT_EQ(listed["ok"], true);
     ExpectDefaultPartitions(listed["partitions"]);
 
-    // A controller made with other partitions reports other bits.
+    // A controller made with other partitions reports other bits, and its
+    // own sizes, which the catalogue's do not replace.
     std::string dir = tempDir_ + "/custom";
-    r = RunZemt({"emulator", "init", dir, "--partitions", "KAV050,KAV022:8", "--tren-lib", ZEMT_E2E_TREN_LIBRARY});
+    r = RunZemt({"emulator", "init", dir, "--partitions", "KAV050,KAV022:400", "--tren-lib", ZEMT_E2E_TREN_LIBRARY});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = RunZemt({"--emulator", dir, "partitions", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     listed = Json(r);
-    const JsonValue& rows = listed["partitions"];
-    ASSERT_EQ(rows.array.size(), 2u);
-    EXPECT_EQ(rows.array[0]["label"].string, "KAV022");  // listed by id
-    EXPECT_EQ(rows.array[0]["bit"].number, 2);
-    EXPECT_EQ(rows.array[0]["bitHex"].string, "0x0002");
-    EXPECT_EQ(rows.array[1]["label"].string, "KAV050");
-    EXPECT_EQ(rows.array[1]["bit"].number, 1);
+    const nlohmann::json& rows = listed["partitions"];
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["label"], "KAV022");  // listed by id
+    EXPECT_EQ(rows[0]["bit"], 2);
+    EXPECT_EQ(rows[0]["bitHex"], "0x0002");
+    EXPECT_EQ(rows[0]["sizeMiB"], 400);
+    EXPECT_EQ(rows[0]["catalogueMiB"], 160);
+    EXPECT_EQ(rows[1]["label"], "KAV050");
+    EXPECT_EQ(rows[1]["bit"], 1);
 
     r = RunZemt({"--emulator", dir, "partitions"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("50   KAV050  0x0001"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("22   KAV022  0x0002       400  FAT32   FirmwareImages  (catalogue: 160 MiB)\n"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
@@ -151,7 +155,7 @@ TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
         Fresh([&](zemt_emu::InitOptions& o) { o.partitionTable = table; });
         ProcessResult r = RunZemt({"--emulator", stateDir_, "ls", "KAV022"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.out, "file      CANARY.TXT\n");
+        EXPECT_EQ(r.out, "file                17  CANARY.TXT\n");
         EXPECT_NE(r.err.find("attaching KAV022 (this can take a while)"), std::string::npos) << r.err;
         EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x05}), 1);
         ExpectClean("KAV022");
@@ -166,16 +170,18 @@ TEST_F(ToolPartitionTest, LsListsThePartitionAndLeavesTheSandboxClean) {
     ASSERT_EQ(zemt_emu::RunTool({"mcopy", "-i", zemt_emu::MtoolsImage(image, offset), file, "::FW/PAYLOAD.BIN"}), 0);
     ProcessResult r = RunZemt({"--emulator", stateDir_, "ls", "KAV022/./FW/", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    JsonValue listed = Json(r);
-    EXPECT_TRUE(listed["ok"].boolean);
-    EXPECT_EQ(listed["path"].string, "/FW");
-    EXPECT_TRUE(listed["detached"].boolean);
-    const JsonValue& entries = listed["entries"];
-    ASSERT_EQ(entries.array.size(), 2u) << r.out;
-    EXPECT_EQ(entries.array[0]["name"].string, "OLD");
-    EXPECT_EQ(entries.array[0]["kind"].string, "directory");
-    EXPECT_EQ(entries.array[1]["name"].string, "PAYLOAD.BIN");
-    EXPECT_EQ(entries.array[1]["kind"].string, "file");
+    nlohmann::json listed = Json(r);
+    EXPECT_EQ(listed["ok"], true);
+    EXPECT_EQ(listed["path"], "/FW");
+    EXPECT_EQ(listed["detached"], true);
+    const nlohmann::json& entries = listed["entries"];
+    ASSERT_EQ(entries.size(), 2u) << r.out;
+    EXPECT_EQ(entries[0]["name"], "OLD");
+    EXPECT_EQ(entries[0]["kind"], "directory");
+    EXPECT_EQ(entries[0]["bytes"], nullptr);
+    EXPECT_EQ(entries[1]["name"], "PAYLOAD.BIN");
+    EXPECT_EQ(entries[1]["kind"], "file");
+    EXPECT_EQ(entries[1]["bytes"], 8);
     ExpectClean("KAV022");
 
     // A path that is not there fails, and the partition is still detached.
@@ -209,7 +215,7 @@ TEST_F(ToolPartitionTest, LsRefusesBadTargetsBeforeAskingTheController) {
         ProcessResult r = RunZemt(args);
         std::string shown = words.size() > 1 ? words[1] : "(nothing)";
         EXPECT_EQ(r.exitCode, 2) << shown;
-        EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown << r.err;
+        EXPECT_NE(r.err.find("(see 'zemt ls --help')"), std::string::npos) << shown << r.err;
         EXPECT_TRUE(Requests().empty()) << shown << ": the controller was asked";
     }
 }
@@ -237,13 +243,13 @@ TEST_F(ToolPartitionTest, FailuresExitWithOneAndTheErrorCode) {
         if (c.fault != nullptr) Fault(c.fault);
         ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        JsonValue init = Json(r);
-        EXPECT_FALSE(init["ok"].boolean);
-        EXPECT_EQ(init["error"]["message"].string, c.message);
-        EXPECT_EQ(init["error"]["code"].number, c.code);
+        nlohmann::json init = Json(r);
+        EXPECT_EQ(init["ok"], false);
+        EXPECT_EQ(init["error"]["message"], c.message);
+        EXPECT_EQ(init["error"]["code"], c.code);
         EXPECT_NE(r.err.find("error " + std::to_string(c.code) + " ("), std::string::npos) << r.err;
-        EXPECT_TRUE(init["partitions"].array.empty());
-        EXPECT_EQ(init["sessionHandle"].type, JsonValue::kNull);
+        EXPECT_TRUE(init["partitions"].empty());
+        EXPECT_EQ(init["sessionHandle"], nullptr);
 
         // The commands that need an initialised library fail the same way,
         // and ls never gets to attach.
@@ -252,13 +258,44 @@ TEST_F(ToolPartitionTest, FailuresExitWithOneAndTheErrorCode) {
             if (std::string(command) == "ls") args.push_back("KAV022");
             r = RunZemt(args);
             EXPECT_EQ(r.exitCode, 1) << command;
-            JsonValue out = Json(r);
-            EXPECT_FALSE(out["ok"].boolean) << command;
+            nlohmann::json out = Json(r);
+            EXPECT_EQ(out["ok"], false) << command;
             if (c.code != 0) {
-                EXPECT_EQ(out["error"]["code"].number, c.code) << command;
+                EXPECT_EQ(out["error"]["code"], c.code) << command;
             }
         }
         EXPECT_EQ(CountRequests({0xC0, 0xA2, 0x05}), 0);
+    }
+}
+
+// A repository query that fails is never read as "no repository".
+TEST_F(ToolPartitionTest, AFailedRepositoryQueryIsNotTakenForNoRepository) {
+    const struct {
+        const char* fault;
+        const char* init;       // init's message
+        const char* partitions; // the message of a command that initialises first
+    } cases[] = {
+        {"cmd=0xAD completion=0xC3 after=1",  // the constructor asks first
+         "the repository query failed during initialisation (asked again, the controller reports a full "
+         "repository: try once more)",
+         nullptr},
+        {"cmd=0xAD completion=0xC3 times=always",
+         "the controller did not answer the repository query; whether it has a repository is not known",
+         "initialisation failed: the controller did not answer the repository query; whether it has a "
+         "repository is not known"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Fresh();
+        Fault(c.fault);
+        ProcessResult r = RunZemt({"--emulator", stateDir_, "init", "--json"});
+        EXPECT_EQ(r.exitCode, 1);
+        nlohmann::json init = Json(r);
+        EXPECT_EQ(init["error"]["message"], c.init) << r.out;
+        EXPECT_EQ(init["error"]["code"], ZEMT_NOKAVERPRESENT);
+        if (c.partitions == nullptr) continue;
+        r = RunZemt({"--emulator", stateDir_, "partitions", "--json"});
+        EXPECT_EQ(Json(r)["error"]["message"], c.partitions) << r.out;
     }
 }
 

@@ -85,6 +85,15 @@ public:
     };
     typedef std::map<std::string, FolderRecord> FolderRecords;
 
+    // The mount whose directory is, or holds, a host path, with the size
+    // and free room of its file system in bytes (what `df` reports); false
+    // when the path is on no mount.
+    struct Room {
+        long long totalBytes = 0;
+        long long freeBytes = 0;
+    };
+    bool MountRoom(const std::string& hostPath, zemt_emu::MountRecord& mount, Room& room) const;
+
     // Adds or replaces a command.  needsFile: an absolute command path must
     // exist in the sandbox (as /sbin/udevadm must) or the command is not found.
     void RegisterCommand(const std::string& name, CEmulatedCommandHandler handler,

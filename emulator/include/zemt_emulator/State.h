@@ -191,6 +191,10 @@ bool AppendFault(const std::string& dir, const std::string& line, std::string& e
 // the clock.  False with a reason when dir is no state directory.
 bool ResetStateDir(const std::string& dir, std::string& error);
 
+// The emulator's version; init records it in controller.conf as
+// emulator.version.
+extern const char* const kEmulatorVersion;
+
 // Path of the TREN stand-in this build produced (may be empty).
 std::string DefaultTrenLibrary();
 

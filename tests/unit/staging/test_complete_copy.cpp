@@ -232,7 +232,9 @@ TEST_F(CompleteTest, EveryControllerFailureHasItsCodeAndCleanUp) {
         ASSERT_LT(at, all.size());
         std::vector<uint8_t> followed(all.begin() + static_cast<long>(at) + 1, all.end());
         EXPECT_EQ(followed, row.afterwards);
-        if (logged) EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
+        if (logged) {
+            EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
+        }
     }
 }
 

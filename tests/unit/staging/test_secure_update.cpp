@@ -185,7 +185,9 @@ TEST_F(SignedUnzipTest, FailuresEndTheUpdateWhereItWasBegun) {
         if (what == "copy") {
             EXPECT_TRUE(ran("umount " + root + "SECUPD > /dev/null 2>&1")) << "no mount left";
         }
-        if (logged) EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
+        if (logged) {
+            EXPECT_TRUE(logHasInOrder(newLog(), {"copyPayload failed"}));
+        }
     }
 }
 
