@@ -58,26 +58,6 @@ std::string oneLine(const std::string& text) {
 
 int exitStatusAsSystem(int status) { return (status & 0xFF) << 8; }
 
-// "/a/b" below a mounted directory, each name that is there as it is
-// stored: vfat finds a name in any case of its ASCII letters.
-std::string foldedInside(const std::string& top, const std::string& rest) {
-    std::string found = top, folded;
-    std::error_code ec;
-    for (const fs::path& part : fs::path(rest).relative_path()) {
-        std::string name = part.string();
-        if (!fs::exists(fs::symlink_status(found + "/" + name, ec))) {
-            for (fs::directory_iterator it(found, ec), end; !ec && it != end; it.increment(ec))
-                if (SameFatName(it->path().filename().string(), name)) {
-                    name = it->path().filename().string();
-                    break;
-                }
-        }
-        found += "/" + name;
-        folded += "/" + name;
-    }
-    return folded;
-}
-
 // The host's SCSI rescan loop on ESX 4 is one line the splitter cannot
 // take apart (a for loop over a command substitution).
 const char* const kEsxRescanLoop =
@@ -112,6 +92,26 @@ CEmulatedHost::CEmulatedHost(const std::string& stateDir) {
 }
 
 CEmulatedHost::~CEmulatedHost() {}
+
+std::string CEmulatedHost::foldedInside(const std::string& top, const std::string& rest) const {
+    std::string found = top, folded;
+    std::error_code ec;
+    for (const fs::path& part : fs::path(rest).relative_path()) {
+        std::string name = part.string();
+        // Names the folder's record holds: no listing of the folder per
+        // lookup, which made each new file of a large folder cost a scan.
+        if (!fs::exists(fs::symlink_status(found + "/" + name, ec))) {
+            for (const auto& child : FolderRecordOf(found).children)
+                if (SameFatName(child.first, name)) {
+                    name = child.first;
+                    break;
+                }
+        }
+        found += "/" + name;
+        folded += "/" + name;
+    }
+    return folded;
+}
 
 std::string CEmulatedHost::MapPath(const std::string& hostPath) const {
     if (!IsMappedPath(hostPath, programDir_)) return hostPath;

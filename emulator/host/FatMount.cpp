@@ -33,8 +33,8 @@ const long kFolderEntries = 2;  // "." and ".."
 // the folder changed in a way the host did not note itself.
 class FatTally {
 public:
-    FatTally(const std::string& top, const FatGeometry& g, CEmulatedHost::FolderRecords& records)
-        : top_(top), g_(g), records_(records) {
+    FatTally(const std::string& top, const FatGeometry& g, const CEmulatedHost& host)
+        : top_(top), g_(g), host_(host) {
         walk(top, 0);
     }
 
@@ -56,7 +56,7 @@ public:
 
 private:
     void walk(const std::string& folder, int depth) {
-        const CEmulatedHost::FolderRecord& record = freshRecord(folder);
+        const CEmulatedHost::FolderRecord& record = host_.FolderRecordOf(folder);
         entries_[folder] = (folder == top_ ? kLabelEntries : kFolderEntries) + record.entries;
         for (const auto& child : record.children) {
             if (child.second >= 0) fileClusters_ += ClustersFor(child.second, g_.clusterBytes);
@@ -64,18 +64,9 @@ private:
         }
     }
 
-    const CEmulatedHost::FolderRecord& freshRecord(const std::string& folder) {
-        CEmulatedHost::FolderRecord& record = records_[folder];
-        struct stat st;
-        bool same = stat(folder.c_str(), &st) == 0 && record.read && record.changed == st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec &&
-                    record.inode == st.st_ino;
-        if (!same) record = CEmulatedHost::FolderRecord::Read(folder);
-        return record;
-    }
-
     std::string top_;
     FatGeometry g_;
-    CEmulatedHost::FolderRecords& records_;
+    const CEmulatedHost& host_;
     long long fileClusters_ = 0;
     std::map<std::string, long> entries_;
 };
@@ -124,6 +115,15 @@ bool writesTo(const char* mode) {
 }
 
 }  // namespace
+
+const CEmulatedHost::FolderRecord& CEmulatedHost::FolderRecordOf(const std::string& folder) const {
+    FolderRecord& record = folders_[folder];
+    struct stat st;
+    bool same = stat(folder.c_str(), &st) == 0 && record.read &&
+                record.changed == st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec && record.inode == st.st_ino;
+    if (!same) record = FolderRecord::Read(folder);
+    return record;
+}
 
 CEmulatedHost::FolderRecord CEmulatedHost::FolderRecord::Read(const std::string& folder) {
     FolderRecord record;
@@ -201,7 +201,7 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
 
     FatGeometry geometry;
     if (!ReadFatGeometry(mount.image, mount.offset, geometry)) return EIO;
-    FatTally tally(rootDir_ + mount.dir, geometry, folders_);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     if (rewrite) tally.RemoveFile(static_cast<long long>(fs::file_size(target, ec)));
     else tally.AddName(folder, name);
     if (kind == kMakeDirectory) tally.AddFolder(target.string());
@@ -219,7 +219,7 @@ bool CEmulatedHost::MountRoom(const std::string& hostPath, Mount& mount, Room& r
         }
     FatGeometry geometry;
     if (!found || !ReadFatGeometry(mount.image, mount.offset, geometry)) return false;
-    FatTally tally(rootDir_ + mount.dir, geometry, folders_);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     room.totalBytes = geometry.clusters * geometry.clusterBytes;
     room.freeBytes = std::max(0LL, tally.FreeClusters()) * geometry.clusterBytes;
     return true;
@@ -243,7 +243,7 @@ FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
     ReadFatGeometry(mount.image, mount.offset, geometry);
     std::error_code ec;
     long long size = static_cast<long long>(fs::file_size(MapPath(path), ec));
-    FatTally tally(rootDir_ + mount.dir, geometry, folders_);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     tally.RemoveFile(size);
     LimitedFile* file = new LimitedFile{dup(fileno(plain)), tally.FreeClusters() * geometry.clusterBytes, this, path};
     std::fclose(plain);

@@ -84,6 +84,8 @@ public:
         void Note(const std::string& folder, const std::string& name);
     };
     typedef std::map<std::string, FolderRecord> FolderRecords;
+    // The record of a folder of a mount (sandbox path).
+    const FolderRecord& FolderRecordOf(const std::string& folder) const;
 
     // The mount whose directory is, or holds, a host path, with the size
     // and free room of its file system in bytes (what `df` reports); false
@@ -187,6 +189,9 @@ private:
     std::string programDir_;  // where the install script is looked for
     std::map<std::string, Entry> commands_;
     mutable FolderRecords folders_;  // by sandbox path
+    // "/a/b" below a mounted directory, each name that is there as it is
+    // stored: vfat finds a name in any case of its ASCII letters.
+    std::string foldedInside(const std::string& top, const std::string& rest) const;
 };
 
 // Installs an emulated host on the state directory named by
