@@ -15,6 +15,8 @@
 #include "zemt_emulator/Disks.h"
 #include "zemt_emulator/EmulatedHost.h"
 #include "zemt_emulator/FatImage.h"
+#include "zemt_emulator/FatVolume.h"
+#include "zemt_emulator/MountManifest.h"
 #include "zemt_emulator/State.h"
 
 namespace fs = std::filesystem;
@@ -67,6 +69,7 @@ int cp(CEmulatedCommand& c) {
             continue;
         }
         fs::copy_file(source, c.host.MapPath(hostTarget), fs::copy_options::overwrite_existing, ec);
+        c.host.NoteChange(hostTarget);
         if (ec) {
             c.err += "cp: cannot create regular file '" + hostTarget + "': " + ec.message() + "\n";
             status = 1;
@@ -291,6 +294,7 @@ bool makeFolder(CEmulatedHost& host, const std::string& hostPath, std::string& w
     int refused = host.CheckWrite(hostPath, CEmulatedHost::kMakeDirectory);
     if (refused == 0 && fs::exists(fs::symlink_status(host.MapPath(hostPath), ec))) refused = EEXIST;
     if (refused == 0 && !fs::create_directory(host.MapPath(hostPath), ec)) refused = ec ? ec.value() : EEXIST;
+    if (refused == 0) host.NoteChange(hostPath);
     why = refused != 0 ? std::strerror(refused) : "";
     return refused == 0;
 }
@@ -419,6 +423,7 @@ int rmCommand(CEmulatedCommand& c) {
                     // As on a real host: what a writable mounted file system
                     // holds is deleted, the mount point itself is busy.
                     if (isWritableMountDir(c.host, word)) removeContents(path);
+                    c.host.NoteChange(word);
                     c.err += "rm: cannot remove '" + word + "': Device or resource busy\n";
                     status = 1;
                     continue;
@@ -427,6 +432,7 @@ int rmCommand(CEmulatedCommand& c) {
             } else {
                 fs::remove(path, ec);
             }
+            c.host.NoteChange(word);
             if (ec) {
                 c.err += "rm: cannot remove '" + word + "': " + ec.message() + "\n";
                 status = 1;
@@ -568,7 +574,8 @@ int dfCommand(CEmulatedCommand& c) {
 }
 
 // mount -t vfat -oOPTIONS DEVICE DIR: the partition's files are copied out
-// of the image into DIR (mtools), and the mount is recorded.
+// of the image into DIR, and the mount is recorded (a read-write one with
+// what it held, for the write-back).
 int mountCommand(CEmulatedCommand& c) {
     std::string type, options;
     std::vector<std::string> operands;
@@ -643,6 +650,9 @@ int mountCommand(CEmulatedCommand& c) {
         c.err = "mount: " + dir + ": can't read superblock on /dev/" + node + ".\n";
         return 32;
     }
+    c.host.NoteChange(dir);
+    if (readWrite) SaveManifest(c.host.StateDir(), dir, ScanTree(c.host.MapPath(dir)));
+    else RemoveManifest(c.host.StateDir(), dir);
     CEmulatedHost::Mount m;
     m.dir = dir;
     m.device = "/dev/" + node;
@@ -675,6 +685,8 @@ int umountCommand(CEmulatedCommand& c) {
         if (m.readWrite && diskPresent(c.host, m) && !c.host.WriteBack(m, error))
             c.err = "umount: " + m.dir + ": " + error + "; the partition keeps its earlier contents\n";
         removeContents(c.host.MapPath(m.dir));
+        c.host.NoteChange(m.dir);
+        RemoveManifest(c.host.StateDir(), m.dir);
         mounts.erase(mounts.begin() + static_cast<long>(i));
         c.host.SaveMounts(mounts);
         return 0;
@@ -701,57 +713,6 @@ int packageProgram(CEmulatedCommand& c) {
 }
 
 }  // namespace
-
-bool CEmulatedHost::WriteBack(const Mount& mount, std::string& error) {
-    // A fresh file system with everything under the mount directory; it
-    // replaces the image's only when all of it fitted.
-    std::error_code ec;
-    std::uintmax_t size = fs::file_size(mount.image, ec);
-    if (ec || size <= static_cast<std::uintmax_t>(mount.offset)) {
-        error = "the partition image is gone";
-        return false;
-    }
-    long bytes = static_cast<long>(size) - mount.offset;
-    std::string scratch = MakeScratchDir(stateDir_, "writeback");
-    if (scratch.empty()) {
-        error = "no room for scratch files";
-        return false;
-    }
-    std::string temp = JoinPath(scratch, "image");
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup() {
-            std::error_code ignored;
-            fs::remove_all(dir, ignored);
-        }
-    } cleanup{scratch};
-    if (!MakeFatImage(temp, bytes, mount.label, false, error)) return false;
-    std::vector<std::string> argv = {"mcopy", "-s", "-i", temp};
-    for (fs::directory_iterator it(MapPath(mount.dir), ec), end; !ec && it != end; it.increment(ec))
-        argv.push_back(it->path().string());
-    if (argv.size() > 4) {
-        argv.push_back("::/");
-        std::string output;
-        if (RunTool(argv, &output) != 0) {
-            error = output.find("Disk full") != std::string::npos ? "No space left on device"
-                                                                   : "write error: " + output;
-            return false;
-        }
-    }
-    std::ifstream in(temp.c_str(), std::ios::binary);
-    std::fstream out(mount.image.c_str(), std::ios::in | std::ios::out | std::ios::binary);
-    out.seekp(mount.offset);
-    std::vector<char> buffer(1 << 16);
-    while (in && out) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        out.write(buffer.data(), in.gcount());
-    }
-    bool written = static_cast<bool>(out);
-    out.close();
-    in.close();
-    if (!written) error = "cannot write the partition image";
-    return written;
-}
 
 void CEmulatedHost::registerBuiltins() {
     RegisterCommand("cp", cp);

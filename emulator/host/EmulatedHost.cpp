@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/EmulatorTime.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -58,26 +59,6 @@ std::string oneLine(const std::string& text) {
 
 int exitStatusAsSystem(int status) { return (status & 0xFF) << 8; }
 
-// "/a/b" below a mounted directory, each name that is there as it is
-// stored: vfat finds a name in any case of its ASCII letters.
-std::string foldedInside(const std::string& top, const std::string& rest) {
-    std::string found = top, folded;
-    std::error_code ec;
-    for (const fs::path& part : fs::path(rest).relative_path()) {
-        std::string name = part.string();
-        if (!fs::exists(fs::symlink_status(found + "/" + name, ec))) {
-            for (fs::directory_iterator it(found, ec), end; !ec && it != end; it.increment(ec))
-                if (SameFatName(it->path().filename().string(), name)) {
-                    name = it->path().filename().string();
-                    break;
-                }
-        }
-        found += "/" + name;
-        folded += "/" + name;
-    }
-    return folded;
-}
-
 // The host's SCSI rescan loop on ESX 4 is one line the splitter cannot
 // take apart (a for loop over a command substitution).
 const char* const kEsxRescanLoop =
@@ -112,6 +93,26 @@ CEmulatedHost::CEmulatedHost(const std::string& stateDir) {
 }
 
 CEmulatedHost::~CEmulatedHost() {}
+
+std::string CEmulatedHost::foldedInside(const std::string& top, const std::string& rest) const {
+    std::string found = top, folded;
+    std::error_code ec;
+    for (const fs::path& part : fs::path(rest).relative_path()) {
+        std::string name = part.string();
+        // Names the folder's record holds: no listing of the folder per
+        // lookup, which made each new file of a large folder cost a scan.
+        if (!fs::exists(fs::symlink_status(found + "/" + name, ec))) {
+            for (const auto& child : FolderRecordOf(found).children)
+                if (SameFatName(child.first, name)) {
+                    name = child.first;
+                    break;
+                }
+        }
+        found += "/" + name;
+        folded += "/" + name;
+    }
+    return folded;
+}
 
 std::string CEmulatedHost::MapPath(const std::string& hostPath) const {
     if (!IsMappedPath(hostPath, programDir_)) return hostPath;
@@ -219,9 +220,12 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
                             stderrText += "sh: " + r.target + ": " + std::strerror(refused) + "\n";
                             status = 1;
                         } else {
-                            std::ofstream file(MapPath(r.target).c_str(),
-                                               r.append ? std::ios::app : std::ios::trunc);
-                            file << *streams[r.fd];
+                            {
+                                std::ofstream file(MapPath(r.target).c_str(),
+                                                   r.append ? std::ios::app : std::ios::trunc);
+                                file << *streams[r.fd];
+                            }
+                            NoteChange(r.target);
                         }
                     }
                     streams[r.fd]->clear();
@@ -240,20 +244,46 @@ int CEmulatedHost::RunCommandLine(const std::string& line, std::string& out, con
 
 // ---- platform slots -----------------------------------------------------------------
 
-bool CEmulatedHost::isTRENInstalled() { return treninstall::isInstalled(*this); }
-int CEmulatedHost::InstallTren() { return treninstall::install(*this); }
-int CEmulatedHost::UninstallTren() { return treninstall::uninstall(*this); }
-void* CEmulatedHost::LoadTrenLibrary(const std::string& name) { return treninstall::loadLibrary(*this, name); }
+bool CEmulatedHost::isTRENInstalled() {
+    EmulatorTimer timer;
+    return treninstall::isInstalled(*this);
+}
+int CEmulatedHost::InstallTren() {
+    EmulatorTimer timer;
+    return treninstall::install(*this);
+}
+int CEmulatedHost::UninstallTren() {
+    EmulatorTimer timer;
+    return treninstall::uninstall(*this);
+}
+void* CEmulatedHost::LoadTrenLibrary(const std::string& name) {
+    EmulatorTimer timer;
+    return treninstall::loadLibrary(*this, name);
+}
 
-void CEmulatedHost::FreeLibrary(void* handle) { realHost_.FreeLibrary(handle); }
+void CEmulatedHost::FreeLibrary(void* handle) {
+    EmulatorTimer timer;
+    realHost_.FreeLibrary(handle);
+}
 void* CEmulatedHost::GetProcAddress(void* handle, const std::string& name) {
+    EmulatorTimer timer;
     return realHost_.GetProcAddress(handle, name);
 }
-std::string CEmulatedHost::getCurrentDirectory() { return realHost_.getCurrentDirectory(); }
-std::string CEmulatedHost::getCurrentProcessDirectory() { return realHost_.getCurrentProcessDirectory(); }
-bool CEmulatedHost::setCurrentDirectory(const std::string& dir) { return realHost_.setCurrentDirectory(dir); }
+std::string CEmulatedHost::getCurrentDirectory() {
+    EmulatorTimer timer;
+    return realHost_.getCurrentDirectory();
+}
+std::string CEmulatedHost::getCurrentProcessDirectory() {
+    EmulatorTimer timer;
+    return realHost_.getCurrentProcessDirectory();
+}
+bool CEmulatedHost::setCurrentDirectory(const std::string& dir) {
+    EmulatorTimer timer;
+    return realHost_.setCurrentDirectory(dir);
+}
 
 void* CEmulatedHost::LoadLibrary(const std::string& name) {
+    EmulatorTimer timer;
     std::string path = name;
     if (name.find('/') != std::string::npos) {
         if (!IsFileExistsAbs(name)) return nullptr;
@@ -278,11 +308,13 @@ void* CEmulatedHost::LoadLibrary(const std::string& name) {
 }
 
 int CEmulatedHost::ExecuteCmd(const std::string& cmd, bool, long&) {
+    EmulatorTimer timer;
     std::string out;
     return exitStatusAsSystem(RunCommandLine(cmd, out, "system"));
 }
 
 int CEmulatedHost::ExecuteCmdNoWait(const std::string& cmd, bool, long&) {
+    EmulatorTimer timer;
     // The background command finishes at once in virtual time; the shell
     // that started it reports success.
     std::string out;
@@ -290,9 +322,13 @@ int CEmulatedHost::ExecuteCmdNoWait(const std::string& cmd, bool, long&) {
     return 0;
 }
 
-void CEmulatedHost::Sleep(unsigned int seconds) { AdvanceClock(stateDir_, seconds); }
+void CEmulatedHost::Sleep(unsigned int seconds) {
+    EmulatorTimer timer;
+    AdvanceClock(stateDir_, seconds);
+}
 
 std::vector<std::string> CEmulatedHost::GetFileList(const std::string& dir) {
+    EmulatorTimer timer;
     std::vector<std::string> files;
     std::string opened = dir.empty() ? "." : dir;
     std::error_code ec;
@@ -302,17 +338,20 @@ std::vector<std::string> CEmulatedHost::GetFileList(const std::string& dir) {
 }
 
 bool CEmulatedHost::IsFileExits(const std::string& name) {
+    EmulatorTimer timer;
     // A name relative to the working directory is the caller's own file.
     std::ifstream probe(name.c_str());
     return probe.is_open();
 }
 
 bool CEmulatedHost::IsFileExistsAbs(const std::string& path) {
+    EmulatorTimer timer;
     std::ifstream probe(MapPath(path).c_str());
     return probe.is_open();
 }
 
 int CEmulatedHost::SetUserId(unsigned int) {
+    EmulatorTimer timer;
     if (HostSetting("root", "1") == "1") return 0;
     errno = EPERM;
     return -1;
@@ -320,21 +359,25 @@ int CEmulatedHost::SetUserId(unsigned int) {
 
 bool CEmulatedHost::ReadCommandOutput(const std::string& cmd, std::string& out,
                                       unsigned int maxBytes) {
+    EmulatorTimer timer;
     RunCommandLine(cmd, out, "popen");
     if (out.size() > maxBytes) out.resize(maxBytes);
     return true;
 }
 
 bool CEmulatedHost::PathExists(const std::string& path) {
+    EmulatorTimer timer;
     struct stat st;
     return stat(MapPath(path).c_str(), &st) == 0;
 }
 
 bool CEmulatedHost::IsExecutable(const std::string& path) {
+    EmulatorTimer timer;
     return access(MapPath(path).c_str(), X_OK) == 0;
 }
 
 bool CEmulatedHost::ReadFileText(const std::string& path, std::string& out, unsigned int maxBytes) {
+    EmulatorTimer timer;
     out.clear();
     std::ifstream in(MapPath(path).c_str(), std::ios::binary);
     if (!in.is_open()) return false;
@@ -345,28 +388,35 @@ bool CEmulatedHost::ReadFileText(const std::string& path, std::string& out, unsi
 }
 
 int CEmulatedHost::RemoveFile(const std::string& path) {
+    EmulatorTimer timer;
     int refused = CheckWrite(path, kModify);
     if (refused != 0) {
         errno = refused;
         return -1;
     }
-    return unlink(MapPath(path).c_str());
+    int status = unlink(MapPath(path).c_str());
+    NoteChange(path);
+    return status;
 }
 
 void CEmulatedHost::SyncFileSystems() {
+    EmulatorTimer timer;
     // Nothing is cached between the sandbox and the disk that matters here.
 }
 
 PathKind CEmulatedHost::GetPathKind(const std::string& path) {
+    EmulatorTimer timer;
     return realHost_.GetPathKind(MapPath(path));
 }
 
 bool CEmulatedHost::IsDirectory(const std::string& path) {
+    EmulatorTimer timer;
     struct stat st;
     return stat(MapPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
+    EmulatorTimer timer;
     // Only sandbox files can be opened: a real /dev node is never touched.
     int fd = open(MapPath(path).c_str(), flags | O_CLOEXEC);
     if (fd < 0) return fd;
@@ -390,12 +440,14 @@ int CEmulatedHost::OpenDevice(const std::string& path, int flags) {
 
 long CEmulatedHost::ReadDevice(int fd, void* buffer, unsigned int length,
                                unsigned long long offset) {
+    EmulatorTimer timer;
     std::map<int, OpenDisk>::const_iterator disk = openDisks_.find(fd);
     if (disk != openDisks_.end()) offset += static_cast<unsigned long long>(disk->second.offset);
     return static_cast<long>(pread(fd, buffer, length, static_cast<off_t>(offset)));
 }
 
 int CEmulatedHost::IoctlDevice(int fd, unsigned long request, void* arg) {
+    EmulatorTimer timer;
     std::map<int, OpenDisk>::const_iterator open = openDisks_.find(fd);
     DiskTable disks;
     disks.Load(stateDir_);
@@ -436,6 +488,7 @@ int CEmulatedHost::IoctlDevice(int fd, unsigned long request, void* arg) {
 }
 
 int CEmulatedHost::CloseDevice(int fd) {
+    EmulatorTimer timer;
     openDisks_.erase(fd);
     return close(fd);
 }

@@ -6,6 +6,7 @@
 // mount is a sandbox directory that is written back into the image at
 // umount, so whatever passes here also fits there.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <map>
 
 #include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/EmulatorTime.h"
 #include "zemt_emulator/FatImage.h"
 #include "zemt_emulator/HostBoundary.h"
 
@@ -27,12 +29,14 @@ const long kLabelEntries = 1;   // every repository volume has a label entry
 const long kFolderEntries = 2;  // "." and ".."
 
 // The room a folder tree takes on a FAT volume: file clusters, and the
-// directory entries of each folder (a folder takes whole clusters).
+// directory entries of each folder (a folder takes whole clusters).  Each
+// folder's share comes from the host's record of it, read afresh only when
+// the folder changed in a way the host did not note itself.
 class FatTally {
 public:
-    FatTally(const std::string& top, const FatGeometry& g) : top_(top), g_(g) {
-        entries_[top] = kLabelEntries;
-        walk(top);
+    FatTally(const std::string& top, const FatGeometry& g, const CEmulatedHost& host)
+        : top_(top), g_(g), host_(host) {
+        walk(top, 0);
     }
 
     void AddFile(long long bytes) { fileClusters_ += ClustersFor(bytes, g_.clusterBytes); }
@@ -52,22 +56,18 @@ public:
     }
 
 private:
-    void walk(const std::string& folder) {
-        std::error_code ec;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            std::string name = it->path().filename().string();
-            AddName(folder, name);
-            if (it->is_directory(ec)) {
-                AddFolder(it->path().string());
-                walk(it->path().string());
-            } else {
-                AddFile(static_cast<long long>(it->file_size(ec)));
-            }
+    void walk(const std::string& folder, int depth) {
+        const CEmulatedHost::FolderRecord& record = host_.FolderRecordOf(folder);
+        entries_[folder] = (folder == top_ ? kLabelEntries : kFolderEntries) + record.entries;
+        for (const auto& child : record.children) {
+            if (child.second >= 0) fileClusters_ += ClustersFor(child.second, g_.clusterBytes);
+            else if (depth < 64) walk(folder + "/" + child.first, depth + 1);
         }
     }
 
     std::string top_;
     FatGeometry g_;
+    const CEmulatedHost& host_;
     long long fileClusters_ = 0;
     std::map<std::string, long> entries_;
 };
@@ -76,6 +76,8 @@ private:
 struct LimitedFile {
     int fd;
     long long limit;  // largest size the file may reach
+    CEmulatedHost* host;
+    std::string path;  // host path, for the room count at close
 };
 
 ssize_t limitedRead(void* cookie, char* buffer, size_t size) {
@@ -103,6 +105,7 @@ int limitedSeek(void* cookie, off64_t* offset, int whence) {
 int limitedClose(void* cookie) {
     LimitedFile* file = static_cast<LimitedFile*>(cookie);
     int status = close(file->fd);
+    file->host->NoteChange(file->path);
     delete file;
     return status;
 }
@@ -113,6 +116,70 @@ bool writesTo(const char* mode) {
 }
 
 }  // namespace
+
+const CEmulatedHost::FolderRecord& CEmulatedHost::FolderRecordOf(const std::string& folder) const {
+    FolderRecord& record = folders_[folder];
+    struct stat st;
+    bool same = stat(folder.c_str(), &st) == 0 && record.read &&
+                record.changed == st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec && record.inode == st.st_ino;
+    if (!same) record = FolderRecord::Read(folder);
+    return record;
+}
+
+CEmulatedHost::FolderRecord CEmulatedHost::FolderRecord::Read(const std::string& folder) {
+    FolderRecord record;
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) return record;
+    record.read = true;
+    record.changed = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    record.inode = st.st_ino;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) record.Note(folder, it->path().filename().string());
+    return record;
+}
+
+void CEmulatedHost::FolderRecord::Note(const std::string& folder, const std::string& name) {
+    std::map<std::string, long long>::iterator old = children.find(name);
+    if (old != children.end()) {
+        entries -= FatEntries(name);
+        children.erase(old);
+    }
+    struct stat st;
+    if (lstat((folder + "/" + name).c_str(), &st) != 0) {
+        // Gone: it may have been named in another case of its letters.
+        for (std::map<std::string, long long>::iterator it = children.begin(); it != children.end();) {
+            if (SameFatName(it->first, name) && lstat((folder + "/" + it->first).c_str(), &st) != 0) {
+                entries -= FatEntries(it->first);
+                it = children.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return;
+    }
+    children[name] = S_ISDIR(st.st_mode) ? -1 : static_cast<long long>(st.st_size);
+    entries += FatEntries(name);
+}
+
+void CEmulatedHost::NoteChange(const std::string& hostPath) {
+    std::string path = MapPath(hostPath);
+    // Records of the path itself and below go: a folder removed or emptied.
+    for (FolderRecords::iterator it = folders_.lower_bound(path); it != folders_.end();) {
+        if (it->first != path && it->first.compare(0, path.size() + 1, path + "/") != 0) break;
+        it = folders_.erase(it);
+    }
+    std::string::size_type slash = path.rfind('/');
+    FolderRecords::iterator parent = folders_.find(path.substr(0, slash));
+    if (slash == std::string::npos || parent == folders_.end()) return;
+    struct stat st;
+    if (stat(parent->first.c_str(), &st) != 0) {
+        folders_.erase(parent);
+        return;
+    }
+    parent->second.Note(parent->first, path.substr(slash + 1));
+    parent->second.changed = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    parent->second.inode = st.st_ino;
+}
 
 int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long long bytes) const {
     Mount mount;
@@ -135,7 +202,7 @@ int CEmulatedHost::CheckWrite(const std::string& hostPath, WriteKind kind, long 
 
     FatGeometry geometry;
     if (!ReadFatGeometry(mount.image, mount.offset, geometry)) return EIO;
-    FatTally tally(rootDir_ + mount.dir, geometry);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     if (rewrite) tally.RemoveFile(static_cast<long long>(fs::file_size(target, ec)));
     else tally.AddName(folder, name);
     if (kind == kMakeDirectory) tally.AddFolder(target.string());
@@ -153,13 +220,14 @@ bool CEmulatedHost::MountRoom(const std::string& hostPath, Mount& mount, Room& r
         }
     FatGeometry geometry;
     if (!found || !ReadFatGeometry(mount.image, mount.offset, geometry)) return false;
-    FatTally tally(rootDir_ + mount.dir, geometry);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     room.totalBytes = geometry.clusters * geometry.clusterBytes;
     room.freeBytes = std::max(0LL, tally.FreeClusters()) * geometry.clusterBytes;
     return true;
 }
 
 FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
+    EmulatorTimer timer;
     if (!writesTo(mode) || path.find('\0') != std::string::npos) return realHost_.OpenHostFile(MapPath(path), mode);
     // The file is made (or emptied) first, as fopen would; what it may grow
     // to is what the mount has left once it is empty.
@@ -171,13 +239,14 @@ FILE* CEmulatedHost::OpenHostFile(const std::string& path, const char* mode) {
     Mount mount;
     FILE* plain = realHost_.OpenHostFile(MapPath(path), mode);
     if (plain == nullptr || !MountHolding(path, mount)) return plain;
+    NoteChange(path);
     FatGeometry geometry;
     ReadFatGeometry(mount.image, mount.offset, geometry);
     std::error_code ec;
     long long size = static_cast<long long>(fs::file_size(MapPath(path), ec));
-    FatTally tally(rootDir_ + mount.dir, geometry);
+    FatTally tally(rootDir_ + mount.dir, geometry, *this);
     tally.RemoveFile(size);
-    LimitedFile* file = new LimitedFile{dup(fileno(plain)), tally.FreeClusters() * geometry.clusterBytes};
+    LimitedFile* file = new LimitedFile{dup(fileno(plain)), tally.FreeClusters() * geometry.clusterBytes, this, path};
     std::fclose(plain);
     if (file->fd < 0 || file->limit < 0) {
         if (file->fd >= 0) close(file->fd);

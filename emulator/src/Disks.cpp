@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -287,9 +291,22 @@ int RunTool(const std::vector<std::string>& argv, std::string* output, std::stri
 }
 
 std::string Md5OfFile(const std::string& path) {
-    std::string output;
-    if (RunTool({"md5sum", "--", path}, &output) != 0) return "-1";
-    return output.substr(0, output.find(' '));
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "-1";
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) == 1;
+    std::vector<unsigned char> block(1 << 20);
+    ssize_t n;
+    while (ok && ((n = read(fd, block.data(), block.size())) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0) ok = EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(n)) == 1;
+    ok = ok && n == 0;
+    close(fd);
+    unsigned char digest[16];
+    unsigned int length = 0;
+    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &length) != 1 || length != sizeof digest) return "-1";
+    std::string text = HexBytes(digest, sizeof digest);
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return text;
 }
 
 std::string MtoolsImage(const std::string& image, long offset) {

@@ -65,36 +65,6 @@ std::string::size_type datePosition(const std::string& text) {
     return std::string::npos;
 }
 
-bool extractInto(const std::string& image, const std::string& inner, const std::string& dir, std::string& error) {
-    std::string listing;
-    std::string where = "::/" + (inner.empty() ? "" : MtoolsExisting(inner) + "/");
-    if (RunTool({"mdir", "-a", "-i", image, where}, &listing) != 0) {
-        error = "cannot list " + where + ": " + listing;
-        return false;
-    }
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        FatListing entry;
-        if (!ParseMdirLine(line, entry)) continue;
-        std::string innerName = inner.empty() ? entry.name : inner + "/" + entry.name;
-        std::string target = JoinPath(dir, entry.name);
-        if (entry.directory) {
-            std::error_code ec;
-            fs::create_directory(target, ec);
-            if (!extractInto(image, innerName, target, error)) return false;
-        } else {
-            std::string output;
-            if (RunTool({"mcopy", "-n", "-m", "-i", image, "::/" + MtoolsExisting(innerName), target}, &output) !=
-                0) {
-                error = "cannot copy out " + innerName + ": " + output;
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool IsFatName(const std::string& name) {
@@ -187,10 +157,6 @@ bool ParseMdirLine(const std::string& line, FatListing& entry) {
     entry.name = after.size() > 2 && after.compare(0, 2, "  ") == 0 ? after.substr(2)
                                                                    : base + (ext.empty() ? "" : "." + ext);
     return !entry.name.empty() && entry.name != "." && entry.name != "..";
-}
-
-bool ExtractFatTree(const std::string& image, const std::string& dir, std::string& error) {
-    return extractInto(image, "", dir, error);
 }
 
 }  // namespace zemt_emu

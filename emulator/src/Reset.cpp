@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "zemt_emulator/Disks.h"
+#include "zemt_emulator/MountManifest.h"
 #include "zemt_emulator/HostBoundary.h"
 #include "zemt_emulator/State.h"
 
@@ -47,6 +48,7 @@ void dropMounts(const std::string& dir) {
     SaveMounts(dir, {});
     std::string root = JoinPath(dir, files::kRoot);
     std::error_code ec;
+    fs::remove_all(JoinPath(dir, files::kMountManifests), ec);
     std::vector<fs::path> gone;
     for (const char* parent : {"/tmp", "/dev"})
         for (fs::directory_iterator it(root + parent, ec), end; !ec && it != end; it.increment(ec)) {

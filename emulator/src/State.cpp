@@ -18,6 +18,7 @@
 
 #include "zemt_emulator/FaultScript.h"
 #include "zemt_emulator/Inventory.h"
+#include "zemt_emulator/MountManifest.h"
 
 namespace fs = std::filesystem;
 
@@ -287,6 +288,13 @@ std::string MakeScratchDir(const std::string& dir, const std::string& kind) {
     return mkdtemp(name.data()) != nullptr ? std::string(name.data()) : std::string();
 }
 
+ScratchDir::ScratchDir(const std::string& dir, const std::string& kind) : path_(MakeScratchDir(dir, kind)) {}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
 void RemoveStaleScratch(const std::string& dir) {
     std::error_code ec;
     std::vector<fs::path> stale;
@@ -539,6 +547,7 @@ bool InitStateDir(const InitOptions& o, std::string& error) {
         fs::remove_all(dir / files::kRoot, ec);
         fs::remove_all(dir / files::kScratch, ec);
         fs::remove_all(dir / files::kInventory, ec);
+        fs::remove_all(dir / files::kMountManifests, ec);
     }
     fs::create_directories(dir, ec);
     if (ec) {

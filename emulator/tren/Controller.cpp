@@ -79,11 +79,11 @@ const Controller::Route* Controller::findRoute(const Request& request, bool& kno
     knownCommand = false;
     const Route* fallback = nullptr;
     for (const Route& route : kRoutes) {
-        if (route.netFn != request.netFn() || route.cmd != request.cmd()) continue;
+        if (route.netFn != request.NetFn() || route.cmd != request.Cmd()) continue;
         knownCommand = true;
         if (route.sub < 0) {
             if (fallback == nullptr) fallback = &route;
-        } else if (request.length > 2 && route.sub == request.sub()) {
+        } else if (request.length > 2 && route.sub == request.Sub()) {
             return &route;
         }
     }
@@ -155,7 +155,7 @@ void Controller::EndSession(const Request& request, Reply& reply) {
     state_.SetInt("session.handle", 0);
     state_.Erase("session.owner");
     state_.Erase("pending.sub");
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
 }
 
 // ---- polling and state flag -----------------------------------------------------
@@ -178,7 +178,7 @@ void Controller::GetStatus(const Request& request, Reply& reply) {
     } else {
         status = state_.GetInt(key("status.", awaited), 0);
     }
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     reply.data.push_back(static_cast<uint8_t>(status));
     reply.data.push_back(0);
 }
@@ -188,7 +188,7 @@ void Controller::GetStateFlag(const Request& request, Reply& reply) {
         reply.Fail(kCcInvalidField);
         return;
     }
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     reply.data.push_back(static_cast<uint8_t>(state_.GetInt("state_flag", 0)));
     putU16(reply.data, 0);
 }
@@ -199,7 +199,7 @@ void Controller::SetStateFlag(const Request& request, Reply& reply) {
         return;
     }
     state_.SetInt("state_flag", request.bytes[6]);
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, 0);
 }
 
@@ -216,7 +216,7 @@ void Controller::GetAccessState(const Request&, Reply& reply) {
 }
 
 void Controller::GetVersion(const Request& request, Reply& reply) {
-    uint8_t info = request.sub();
+    uint8_t info = request.Sub();
     // Version information 4 exists only on Sarn-generation firmware.
     bool known = info == 1 || (info == 4 && conf_.GetInt("generation", 0x16) >= 0x16);
     if (!known) {
@@ -365,7 +365,7 @@ void Controller::withdrawDisk(bool dynamic, int bit) {
 }
 
 void Controller::GetPartitionIndexInfo(const Request& request, Reply& reply) {
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putBigEndian16(reply.data, staticBitmap());
     putU16(reply.data, 0);
     putBigEndian16(reply.data, dynamicBitmap());
@@ -389,7 +389,7 @@ void Controller::GetPartitionInfo(const Request& request, Reply& reply) {
     std::string label = partitionLabel(dynamic, bit);
     label.resize(6, ' ');
     long attached = state_.GetInt(dynamic ? "attached.dynamic" : "attached.static", 0);
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, static_cast<unsigned>(chunks > 0xFFFF ? 0xFFFF : chunks));
     reply.data.insert(reply.data.end(), label.begin(), label.end());
     reply.data.push_back((attached & (1L << bit)) ? 1 : 0);
@@ -411,7 +411,7 @@ void Controller::AttachPartitions(const Request& request, Reply& reply) {
     }
     state_.SetInt("attached.static", attachedStat | stat);
     state_.SetInt("attached.dynamic", attachedDyn | dyn);
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, 0);
 }
 
@@ -426,7 +426,7 @@ void Controller::DetachPartitions(const Request& request, Reply& reply) {
     }
     state_.SetInt("attached.static", state_.GetInt("attached.static", 0) & ~stat);
     state_.SetInt("attached.dynamic", state_.GetInt("attached.dynamic", 0) & ~dyn);
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, 0);
 }
 
@@ -466,7 +466,7 @@ void Controller::CreateDynamicPartition(const Request& request, Reply& reply) {
     }
     state_.SetInt(key("dynamic.", slot, ".units"), units);
     state_.Set(key("dynamic.", slot, ".label"), label);
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putBigEndian16(reply.data, 1u << slot);
     putU16(reply.data, 0);
 }
@@ -489,7 +489,7 @@ void Controller::DeleteDynamicPartition(const Request& request, Reply& reply) {
         state_.Erase(key("dynamic.", bit, ".label"));
     }
     // Short enough for the library's undo request, which reads 9 bytes.
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, 0);
 }
 
@@ -567,7 +567,7 @@ uint16_t Controller::Command(EsmIPMICmdIoctlReq* block) {
         reply.Fail(knownCommand ? kCcInvalidField : kCcInvalidCommand);
     } else if (length < route->minRequest) {
         reply.Fail(kCcRequestLength);
-    } else if (route->needsSession && !sessionValid(req.handle())) {
+    } else if (route->needsSession && !sessionValid(req.Handle())) {
         reply.Fail(kCcInvalid);
     } else {
         if (route->needsSession) {
@@ -581,8 +581,8 @@ uint16_t Controller::Command(EsmIPMICmdIoctlReq* block) {
             if (fault->finalStatus == 0) (this->*route->handler)(req, reply);
             reply = Reply();
             reply.completion = kCcPending;
-            putU16(reply.data, req.handle());
-            state_.SetInt("pending.sub", req.sub());
+            putU16(reply.data, req.Handle());
+            state_.SetInt("pending.sub", req.Sub());
             state_.SetInt("pending.left", fault->pending);
             state_.SetInt("pending.final", fault->finalStatus);
         } else {
@@ -594,8 +594,8 @@ uint16_t Controller::Command(EsmIPMICmdIoctlReq* block) {
     std::string answer = "-";
     if (!reply.noResponse) {
         std::vector<uint8_t> bytes;
-        bytes.push_back(static_cast<uint8_t>(req.netFn() | 0x04));  // response NetFn
-        bytes.push_back(req.cmd());
+        bytes.push_back(static_cast<uint8_t>(req.NetFn() | 0x04));  // response NetFn
+        bytes.push_back(req.Cmd());
         bytes.push_back(reply.completion);
         bytes.insert(bytes.end(), reply.data.begin(), reply.data.end());
         if (bytes.size() > io.RspPhaseBufLen) {

@@ -73,10 +73,10 @@ public:
     struct Request {
         const uint8_t* bytes;
         std::size_t length;
-        uint8_t netFn() const { return bytes[0]; }
-        uint8_t cmd() const { return bytes[1]; }
-        uint8_t sub() const { return length > 2 ? bytes[2] : 0; }
-        uint16_t handle() const { return static_cast<uint16_t>(bytes[3] | (bytes[4] << 8)); }
+        uint8_t NetFn() const { return bytes[0]; }
+        uint8_t Cmd() const { return bytes[1]; }
+        uint8_t Sub() const { return length > 2 ? bytes[2] : 0; }
+        uint16_t Handle() const { return static_cast<uint16_t>(bytes[3] | (bytes[4] << 8)); }
     };
 
     struct Reply {

@@ -3,7 +3,6 @@
 // document: queries answer with output.xml in the drop box, updates change
 // the inventory log, a dependency check evaluates the drop box's
 // package.xml against it and answers with its verdict.
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -121,17 +120,12 @@ int Controller::writeAnswer(std::string answer, int bit, const std::string& effe
             return 1;
     }
     if (!effect.empty() && effect.find("answer") != std::string::npos) note += " " + effect;
-    char name[] = "/tmp/zemt-emu-answer-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) return 1;
-    close(fd);
-    const bool written = WriteWholeFile(name, answer);
-    const int rc = written ? RunTool({"mcopy", "-o", "-i", MtoolsImage(imagePath(true, bit), offset), name,
-                                      std::string("::/") + kAnswerName})
-                           : 1;
-    std::error_code ec;
-    fs::remove(name, ec);
-    return rc;
+    ScratchDir scratch(dir_, "answer");
+    const std::string name = JoinPath(scratch.Path(), kAnswerName);
+    const bool written = !scratch.Path().empty() && WriteWholeFile(name, answer);
+    return written ? RunTool({"mcopy", "-o", "-i", MtoolsImage(imagePath(true, bit), offset), name,
+                              std::string("::/") + kAnswerName})
+                   : 1;
 }
 
 }  // namespace zemt_emu

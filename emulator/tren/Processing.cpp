@@ -5,6 +5,7 @@
 // Everything goes through mtools; nothing is mounted.
 #include "Controller.h"
 
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <unistd.h>
@@ -16,10 +17,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "zemt_emulator/Disks.h"
 #include "zemt_emulator/FatImage.h"
+#include "zemt_emulator/FatVolume.h"
 #include "zemt_emulator/Inventory.h"
 
 namespace fs = std::filesystem;
@@ -33,16 +36,6 @@ std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-
-// A scratch directory under the state directory that removes itself.
-struct Scratch {
-    std::string path;
-    explicit Scratch(const std::string& dir) : path(MakeScratchDir(dir, "process")) {}
-    ~Scratch() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
 
 std::string childText(xmlNode* parent, const char* name) {
     for (xmlNode* n = parent->children; n != nullptr; n = n->next) {
@@ -123,49 +116,140 @@ const Fault* Controller::fireProcessFault() {
 
 namespace {
 
+// The folders of a path inside an image that are not there yet are made,
+// from the top down (with the last component too when includeLast).
 bool makeParents(const std::string& image, const std::string& inner, bool includeLast) {
+    FatVolume volume;
+    std::string error;
+    if (!volume.Open(image, error)) return false;
+    std::vector<std::string> missing;
     std::string::size_type pos = 0;
     while (true) {
         std::string::size_type slash = inner.find('/', pos);
-        if (slash == std::string::npos && !includeLast) return true;
+        if (slash == std::string::npos && !includeLast) break;
         std::string dir = slash == std::string::npos ? inner : inner.substr(0, slash);
-        if (!dir.empty()) {
-            // mmd fails for a directory that is already there; that is fine.
-            if (RunTool({"mmd", "-D", "s", "-i", image, "::/" + MtoolsNew(dir)}) != 0 &&
-                RunTool({"mdir", "-b", "-i", image, "::/" + MtoolsExisting(dir)}) != 0)
-                return false;
-        }
-        if (slash == std::string::npos) return true;
+        FatVolume::Entry entry;
+        if (!dir.empty() && !volume.Find(dir, entry)) missing.push_back("::/" + MtoolsNew(dir));
+        else if (!dir.empty() && !entry.directory) return false;
+        if (slash == std::string::npos) break;
         pos = slash + 1;
     }
+    if (missing.empty()) return true;
+    std::vector<std::string> argv = {"mmd", "-D", "s", "-i", image};
+    argv.insert(argv.end(), missing.begin(), missing.end());
+    return RunTool(argv) == 0;
 }
 
-long long freeBytes(const std::string& image) {
-    std::string output;
-    if (RunTool({"mdir", "-i", image, "::/"}, &output) != 0) return -1;
-    std::string::size_type at = output.rfind(" bytes free");
-    if (at == std::string::npos) return -1;
-    std::string::size_type start = output.rfind('\n', at);
-    std::string number;
-    for (char c : output.substr(start + 1, at - start - 1))
-        if (std::isdigit(static_cast<unsigned char>(c))) number += c;
-    return number.empty() || number.size() > 18 ? -1 : std::stoll(number);
-}
-
-// Size of the one file `inner` names, or 0 when there is none.
-long long existingFileBytes(const std::string& image, const std::string& inner) {
-    std::string output;
-    if (inner.empty() || RunTool({"mdir", "-i", image, "::/" + MtoolsExisting(inner)}, &output) != 0) return 0;
-    std::istringstream lines(output);
-    for (std::string line; std::getline(lines, line);) {
-        std::string::size_type file = line.find(" 1 file ");
-        if (file == std::string::npos || line.size() < 6 || line.compare(line.size() - 6, 6, " bytes") != 0) continue;
-        std::string number;
-        for (char c : line.substr(file + 8))
-            if (std::isdigit(static_cast<unsigned char>(c))) number += c;
-        return number.empty() || number.size() > 18 ? 0 : std::stoll(number);
+// The partitions as the document's check reads them, each opened once.
+class Volumes {
+public:
+    const FatVolume* Get(const std::string& image) {
+        std::unique_ptr<FatVolume>& volume = open_[image];
+        std::string error;
+        if (!volume) {
+            volume.reset(new FatVolume);
+            if (!volume->Open(image, error)) volume.reset(new FatVolume);
+        }
+        return volume->ClusterBytes() > 0 ? volume.get() : nullptr;
     }
-    return 0;
+
+    long long FreeBytes(const std::string& image) {
+        const FatVolume* volume = Get(image);
+        return volume ? volume->FreeClusters() * volume->ClusterBytes() : -1;
+    }
+
+    // Size of the one file `inner` names, or 0 when there is none.
+    long long FileBytes(const std::string& image, const std::string& inner) {
+        const FatVolume* volume = Get(image);
+        FatVolume::Entry entry;
+        if (inner.empty() || volume == nullptr || !volume->Find(inner, entry) || entry.directory) return 0;
+        return static_cast<long long>(entry.size);
+    }
+
+private:
+    std::map<std::string, std::unique_ptr<FatVolume>> open_;
+};
+
+std::string folderOf(const std::string& inner) {
+    std::string::size_type slash = inner.rfind('/');
+    return slash == std::string::npos ? "" : inner.substr(0, slash);
+}
+
+std::string nameOf(const std::string& inner) { return inner.substr(inner.rfind('/') + 1); }
+
+// Consecutive copies into one folder of one image go in one mcopy run:
+// each source is linked into a scratch folder under its target's name,
+// so that the run names every file as a copy of its own would.
+class CopyBatch {
+public:
+    explicit CopyBatch(const std::string& scratch) : dir_(JoinPath(scratch, "batch")) {}
+
+    // Whether a copy to INNER of IMAGE can join the files gathered so far.
+    bool Takes(const std::string& image, const std::string& inner) const {
+        if (files_.empty()) return true;
+        if (image != image_ || folderOf(inner) != folder_) return false;
+        for (const std::string& file : files_)
+            if (SameFatName(nameOf(file), nameOf(inner))) return false;
+        return true;
+    }
+
+    bool Add(const std::string& image, const std::string& inner, const std::string& source) {
+        std::error_code ec;
+        if (files_.empty()) {
+            image_ = image;
+            folder_ = folderOf(inner);
+            fs::create_directories(dir_, ec);
+        }
+        std::string linked = JoinPath(dir_, nameOf(inner));
+        fs::create_hard_link(source, linked, ec);
+        if (ec) fs::copy_file(source, linked, fs::copy_options::overwrite_existing, ec);
+        files_.push_back(linked);
+        return !ec;
+    }
+
+    // Carries the gathered copies out; 0 or the failing run's status.
+    int Flush() {
+        if (files_.empty()) return 0;
+        int rc = folder_.empty() || makeParents(image_, folder_, true) ? 0 : 1;
+        // A few hundred names per run keep the command line short.
+        const std::size_t kPerRun = 500;
+        for (std::size_t from = 0; rc == 0 && from < files_.size(); from += kPerRun) {
+            std::vector<std::string> argv = {"mcopy", "-o", "-m", "-i", image_};
+            std::size_t to = std::min(files_.size(), from + kPerRun);
+            argv.insert(argv.end(), files_.begin() + static_cast<long>(from), files_.begin() + static_cast<long>(to));
+            argv.push_back("::/" + (folder_.empty() ? std::string() : MtoolsExisting(folder_) + "/"));
+            rc = RunTool(argv);
+        }
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+        files_.clear();
+        return rc;
+    }
+
+private:
+    std::string dir_, image_, folder_;
+    std::vector<std::string> files_;
+};
+
+// A file moves with mmove, which keeps the old entry's case flags and so
+// would store a lower-case 8.3 name such as fw.bin in capitals: the flags
+// are set as a copy sets them.  A name no flags give is written anew.
+int moveFile(const std::string& image, const std::string& from, const std::string& to, const std::string& work) {
+    int rc = RunTool({"mmove", "-i", image, "::/" + MtoolsExisting(from), "::/" + MtoolsNew(to)});
+    FatVolume volume;
+    FatVolume::Entry moved;
+    std::string error;
+    if (rc != 0 || !volume.Open(image, error, true) || !volume.Find(to, moved)) return rc != 0 ? rc : 1;
+    if (moved.name == nameOf(to) || volume.SetShortNameCase(moved, nameOf(to))) return 0;
+    std::string copy = JoinPath(work, "moved");
+    int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool copied = fd >= 0 && volume.CopyOut(moved, fd);
+    if (fd >= 0 && close(fd) != 0) copied = false;
+    rc = copied ? RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(to)}) : 1;
+    if (rc == 0) rc = RunTool({"mcopy", "-o", "-m", "-i", image, copy, "::/" + MtoolsNew(to)});
+    std::error_code ec;
+    fs::remove(copy, ec);
+    return rc;
 }
 
 }  // namespace
@@ -175,12 +259,14 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
     std::string effect = fault ? fault->effect : "";
     if (fault) note = " fault=" + std::to_string(fault->lineNumber);
     processPolls_ = fault ? fault->polls : 0;
-    Scratch box(dir_), work(dir_);
-    if (box.path.empty() || work.path.empty()) return kCcFailure;
+    ScratchDir boxDir(dir_, "process"), workDir(dir_, "process");
+    const std::string& boxPath = boxDir.Path();
+    const std::string& workPath = workDir.Path();
+    if (boxPath.empty() || workPath.empty()) return kCcFailure;
     std::string boxImage = MtoolsImage(imagePath(true, bit), conf_.GetInt("partition_table", 0) != 0 ? kPartitionOffset : 0);
     std::string error;
-    if (!ExtractFatTree(boxImage, box.path, error)) return kCcFailure;
-    std::string document = JoinPath(box.path, kDocumentName);
+    if (!ExtractFatTree(boxImage, boxPath, error)) return kCcFailure;
+    std::string document = JoinPath(boxPath, kDocumentName);
     if (!fs::exists(document)) {
         note += " no-document";
         return kCcFailure;
@@ -194,14 +280,15 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         note += " unparsable";
         return kCcFailure;
     }
-    if (IsPayloadDocument(entries)) return stagePayloadPass(entries, box.path, note);
+    if (IsPayloadDocument(entries)) return stagePayloadPass(entries, boxPath, note);
 
     // Check the whole document before changing anything, so that a refused
     // document leaves every partition as it was.
     std::map<std::string, long long> needed;
+    Volumes volumes;
     for (const DocumentEntry& e : entries) {
         if (IsInventoryMode(e.mode)) {
-            if (!checkInventoryEntry(e.mode, e.source, e.hash, box.path, note)) return kCcFailure;
+            if (!checkInventoryEntry(e.mode, e.source, e.hash, boxPath, note)) return kCcFailure;
             continue;
         }
         std::string image, inner;
@@ -216,11 +303,11 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             return kCcFailure;
         }
         if (hasSource) {
-            if (!SafeInnerPath(e.source) || e.source.empty() || !fs::is_regular_file(JoinPath(box.path, e.source))) {
+            if (!SafeInnerPath(e.source) || e.source.empty() || !fs::is_regular_file(JoinPath(boxPath, e.source))) {
                 note += " missing-source";
                 return kCcFailure;
             }
-            std::string source = JoinPath(box.path, e.source);
+            std::string source = JoinPath(boxPath, e.source);
             if (e.mode != "signedunzip" && Md5OfFile(source) != lower(e.hash)) {
                 note += " source-hash:" + e.source;
                 return kCcFailure;
@@ -230,7 +317,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                 needed[image] += static_cast<long long>(fs::file_size(source));
                 // A copy over an existing file gives that file's room back
                 // first, as mcopy -o does.
-                if (e.mode == "filecopy") needed[image] -= existingFileBytes(image, inner);
+                if (e.mode == "filecopy") needed[image] -= volumes.FileBytes(image, inner);
             }
         } else if (e.mode != "filedelete" && e.mode != "dirdelete" && e.mode != "dirmake" && !twoNames) {
             note += " unknown-mode";
@@ -238,7 +325,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
         }
     }
     for (const auto& need : needed) {
-        long long available = freeBytes(need.first);
+        long long available = volumes.FreeBytes(need.first);
         if (effect == "full" || available < 0 || need.second > available) {
             note += " partition-full";
             return kCcOverflow;
@@ -247,29 +334,34 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
 
     std::string corruptImage, corruptInner;
     std::vector<std::pair<std::string, std::string>> tasks;  // name, registration
+    CopyBatch batch(workPath);
     for (const DocumentEntry& e : entries) {
         std::string image, inner;
         resolveTarget(e.mode == "ssib" ? std::string() : e.destination, image, inner);
-        std::string source = JoinPath(box.path, e.source);
+        std::string source = JoinPath(boxPath, e.source);
         int rc = 0;
+        if (e.mode != "filecopy" || !batch.Takes(image, inner)) rc = batch.Flush();
+        if (rc != 0) {
+            note += " failed-filecopy";
+            return kCcFailure;
+        }
         if (e.mode == "filecopy") {
-            rc = makeParents(image, inner, false)
-                     ? RunTool({"mcopy", "-o", "-m", "-i", image, source, "::/" + MtoolsNew(inner)})
-                     : 1;
+            rc = batch.Add(image, inner, source) ? 0 : 1;
             corruptImage = image;
             corruptInner = inner;
         } else if (e.mode == "fileappend") {
-            // Joining a chunk: read the target out, append, write it back.
-            std::string joined = JoinPath(work.path, "joined");
-            rc = RunTool({"mcopy", "-o", "-n", "-i", image, "::/" + MtoolsExisting(inner), joined});
-            if (rc == 0) {
-                std::ofstream out(joined, std::ios::binary | std::ios::app);
-                std::ifstream in(source, std::ios::binary);
-                out << in.rdbuf();
-                out.close();
-                rc = out ? RunTool({"mcopy", "-o", "-m", "-i", image, joined, "::/" + MtoolsNew(inner)}) : 1;
-            }
-            fs::remove(joined);
+            // Joining a chunk: its bytes go on at the end of the target, in place.
+            FatVolume volume;
+            FatVolume::Entry target;
+            std::string error;
+            int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+            std::error_code ec;
+            uint64_t bytes = fs::file_size(source, ec);
+            rc = fd >= 0 && !ec && volume.Open(image, error, true) && volume.Find(inner, target) &&
+                         volume.Append(target, fd, bytes)
+                     ? 0
+                     : 1;
+            if (fd >= 0) close(fd);
             corruptImage = image;
             corruptInner = inner;
         } else if (e.mode == "filemove" || e.mode == "dirmove") {
@@ -282,18 +374,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
                 RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(inner)});
                 rc = makeParents(image, inner, false) ? 0 : 1;
                 if (rc == 0 && e.mode == "filemove") {
-                    // mmove would keep the old entry's case flags and store a
-                    // lower-case 8.3 name such as fw.bin in capitals; the file
-                    // is taken out and written back under its new name as a
-                    // copy names it, with no more room than it already uses.
-                    std::string moved = JoinPath(work.path, "moved");
-                    rc = RunTool({"mcopy", "-o", "-n", "-m", "-i", image, "::/" + MtoolsExisting(fromInner), moved});
-                    if (rc == 0) rc = RunTool({"mdel", "-i", image, "::/" + MtoolsExisting(fromInner)});
-                    if (rc == 0 && RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + MtoolsNew(inner)}) != 0) {
-                        RunTool({"mcopy", "-o", "-m", "-i", image, moved, "::/" + MtoolsNew(fromInner)});
-                        rc = 1;
-                    }
-                    fs::remove(moved);
+                    rc = moveFile(image, fromInner, inner, workPath);
                 } else if (rc == 0) {
                     rc = RunTool({"mmove", "-i", image, "::/" + MtoolsExisting(fromInner), "::/" + MtoolsNew(inner)});
                 }
@@ -317,7 +398,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             tasks.emplace_back(name, std::to_string(now_) + " " + name + " " + lower(e.hash));
             rc = ec ? 1 : 0;
         } else if (e.mode == "signedunzip") {
-            std::string unpacked = JoinPath(work.path, "unzip");
+            std::string unpacked = JoinPath(workPath, "unzip");
             fs::create_directories(unpacked);
             rc = RunTool({"unzip", "-o", "-q", source, "-d", unpacked});
             if (rc == 0 && makeParents(image, inner, true)) {
@@ -328,16 +409,20 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
             }
             fs::remove_all(unpacked);
         } else if (IsInventoryMode(e.mode)) {
-            rc = carryOutInventoryEntry(e.mode, e.source, box.path, bit, effect, note);
+            rc = carryOutInventoryEntry(e.mode, e.source, boxPath, bit, effect, note);
         }
         if (rc != 0) {
             note += " failed-" + e.mode;
             return kCcFailure;
         }
     }
+    if (batch.Flush() != 0) {
+        note += " failed-filecopy";
+        return kCcFailure;
+    }
     if (effect == "corrupt" && !corruptImage.empty()) {
         // Flip the first byte of the last file written.
-        std::string copy = JoinPath(work.path, "corrupt");
+        std::string copy = JoinPath(workPath, "corrupt");
         if (RunTool({"mcopy", "-o", "-n", "-i", corruptImage, "::/" + MtoolsExisting(corruptInner), copy}) == 0) {
             std::fstream file(copy, std::ios::binary | std::ios::in | std::ios::out);
             char c = 0;
@@ -360,7 +445,7 @@ int Controller::processDropBox(int bit, const std::string& expectedHash, std::st
 
 // Sub-command 9: the hash header, then four parts of ten hash characters.
 void Controller::SecureCopy(const Request& request, Reply& reply) {
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     putU16(reply.data, 0);
     if (request.bytes[5] == 0) {
         if (request.length < 13) {
@@ -404,7 +489,7 @@ void Controller::SecureCopy(const Request& request, Reply& reply) {
     std::string note;
     int result = processDropBox(bit, hash, note);
     processNote_ = note;
-    finishPending(9, result, reply, request.handle());
+    finishPending(9, result, reply, request.Handle());
 }
 
 // The controller takes processing on and reports its outcome through

@@ -148,7 +148,7 @@ void Controller::StageAndUpdate(const Request& request, Reply& reply) {
         reply.Fail(kCcInvalidField);
         return;
     }
-    putU16(reply.data, request.handle());
+    putU16(reply.data, request.Handle());
     reply.data.push_back(answer);
     putU16(reply.data, 0);
 }

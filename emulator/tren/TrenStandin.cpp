@@ -3,6 +3,8 @@
 // by the emulated controller of the state directory named in
 // ZEMT_EMULATOR_DIR.  Without that variable there is no controller: every
 // exchange fails the way it does on a host without one.
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +13,25 @@
 #define TREN_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
+
+// Time inside the controller counts into the emulator's time of the
+// process (zemt_emulator/EmulatorTime.h) when the emulated host is loaded.
+class ControllerTimer {
+public:
+    ControllerTimer() {
+        if (enter_ != nullptr) enter_();
+    }
+    ~ControllerTimer() {
+        if (leave_ != nullptr) leave_();
+    }
+
+private:
+    typedef void (*Hook)();
+    static Hook find(const char* name) { return reinterpret_cast<Hook>(dlsym(RTLD_DEFAULT, name)); }
+    static inline const Hook enter_ = find("zemt_emu_time_enter");
+    static inline const Hook leave_ = find("zemt_emu_time_leave");
+};
+
 const char* stateDir() {
     const char* dir = std::getenv(zemt_emu::kStateDirEnv);
     return dir != nullptr && *dir != '\0' ? dir : nullptr;
@@ -18,6 +39,7 @@ const char* stateDir() {
 }  // namespace
 
 TREN_EXPORT uint16_t ZOLIPMCommand(EsmIPMICmdIoctlReq* req, EsmIPMICmdIoctlReq* rsp) {
+    ControllerTimer timer;
     const char* dir = stateDir();
     if (dir == nullptr || req == nullptr || rsp == nullptr) return 0;
     if (rsp != req) *rsp = *req;
@@ -29,6 +51,7 @@ TREN_EXPORT uint16_t ZOLIPMCommand(EsmIPMICmdIoctlReq* req, EsmIPMICmdIoctlReq* 
 TREN_EXPORT uint8_t* ZOLIPMGetSystemInfoParameter(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
                                                    uint8_t b4, uint8_t b5, int* status,
                                                    int /*timeout*/) {
+    ControllerTimer timer;
     int ignored = 0;
     if (status == nullptr) status = &ignored;
     const char* dir = stateDir();
@@ -43,6 +66,7 @@ TREN_EXPORT uint8_t* ZOLIPMGetSystemInfoParameter(uint8_t b0, uint8_t b1, uint8_
 }
 
 TREN_EXPORT void ZOLIPMIFreeGeneric(void* buffer) {
+    ControllerTimer timer;
     const char* dir = stateDir();
     if (dir == nullptr) {
         std::free(buffer);
@@ -55,6 +79,7 @@ TREN_EXPORT void ZOLIPMIFreeGeneric(void* buffer) {
 
 namespace {
 uint8_t* secureUpdate(uint8_t sub, uint16_t handle, const uint8_t* data, std::size_t length, int* status) {
+    ControllerTimer timer;
     int ignored = 0;
     if (status == nullptr) status = &ignored;
     const char* dir = stateDir();

@@ -79,7 +79,7 @@ void SaveMounts(const std::string& dir, const std::vector<MountRecord>& mounts);
 // returns its exit status, or -1 when it could not be started.  Output is
 // collected, standard error with it unless `errors` takes it apart.
 int RunTool(const std::vector<std::string>& argv, std::string* output = nullptr, std::string* errors = nullptr);
-// The MD5 of a file as lower-case hex (md5sum), or "-1" when it cannot be read.
+// The MD5 of a file as lower-case hex, or "-1" when it cannot be read.
 std::string Md5OfFile(const std::string& path);
 
 // Makes a FAT image of `bytes` file-system bytes labelled `label`; with a

@@ -68,6 +68,26 @@ public:
         kMakeLink,       // make a symbolic link
     };
     int CheckWrite(const std::string& hostPath, WriteKind kind, long long bytes = 0) const;
+    // The host's own change of a path (made, written, removed): the room
+    // count of its mount takes it in without reading the folder again.
+    void NoteChange(const std::string& hostPath);
+
+    // What a folder of a mount holds, as the room count keeps it between
+    // writes (FatMount.cpp); read afresh once the folder changed otherwise.
+    struct FolderRecord {
+        bool read = false;
+        long long changed = 0;  // the folder's modification time, nanoseconds
+        unsigned long long inode = 0;
+        std::map<std::string, long long> children;  // name -> bytes, -1 for a folder
+        long entries = 0;                            // directory entries the names take
+
+        static FolderRecord Read(const std::string& folder);
+        void Note(const std::string& folder, const std::string& name);
+    };
+    typedef std::map<std::string, FolderRecord> FolderRecords;
+    // The record of a folder of a mount (sandbox path).
+    const FolderRecord& FolderRecordOf(const std::string& folder) const;
+
     // The mount whose directory is, or holds, a host path, with the size
     // and free room of its file system in bytes (what `df` reports); false
     // when the path is on no mount.
@@ -99,8 +119,9 @@ public:
     // The mount whose directory holds a host path (not the directory
     // itself), or false.
     bool MountHolding(const std::string& hostPath, Mount& mount) const;
-    // Writes a read-write mount's directory back into its image; false (with
-    // a reason) when it does not fit, the image then stays as it was.
+    // Writes what changed in a read-write mount's directory back into its
+    // image; false (with a reason) when it does not fit, the image then
+    // stays as it was.
     bool WriteBack(const Mount& mount, std::string& error);
     // Host path of a sandbox path (the inverse of MapPath), or empty.
     std::string HostPathOf(const std::string& sandboxPath) const;
@@ -160,12 +181,18 @@ private:
     };
     std::map<int, OpenDisk> openDisks_;
     void registerBuiltins();
+    // The whole mount into a fresh file system that replaces the image's.
+    bool rewriteImage(const Mount& mount, std::string& error);
 
     CLinuxImpl realHost_;  // the slots above that are the caller's own
     std::string stateDir_;
     std::string rootDir_;
     std::string programDir_;  // where the install script is looked for
     std::map<std::string, Entry> commands_;
+    mutable FolderRecords folders_;  // by sandbox path
+    // "/a/b" below a mounted directory, each name that is there as it is
+    // stored: vfat finds a name in any case of its ASCII letters.
+    std::string foldedInside(const std::string& top, const std::string& rest) const;
 };
 
 // Installs an emulated host on the state directory named by

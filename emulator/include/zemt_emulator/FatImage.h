@@ -50,10 +50,6 @@ struct FatListing {
 };
 bool ParseMdirLine(const std::string& line, FatListing& entry);
 
-// Copies every folder and file of an image (IMAGE or IMAGE@@OFFSET) into
-// dir, under the names they have in the image.
-bool ExtractFatTree(const std::string& image, const std::string& dir, std::string& error);
-
 }  // namespace zemt_emu
 
 #endif

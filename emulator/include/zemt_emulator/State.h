@@ -113,6 +113,19 @@ bool IsRunning(const ProcessIdentity& process);
 // or empty.  A run that is killed leaves it behind; RemoveStaleScratch, which
 // every new emulated host and `zemt emulator reset` call, takes it away.
 std::string MakeScratchDir(const std::string& dir, const std::string& kind);
+// A scratch directory of this process that goes when the object does;
+// Path() is empty when none could be made.
+class ScratchDir {
+public:
+    ScratchDir(const std::string& dir, const std::string& kind);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
 // Removes the scratch entries whose process has ended.
 void RemoveStaleScratch(const std::string& dir);
 
