@@ -1,7 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
-# Sets up the machine, builds, and runs the zemt demo against a freshly
-# initialised controller emulator.
+# Sets up the machine, builds, and runs a firmware update end to end
+# against freshly initialised controller emulators: the inventory, the
+# package and its dependency check, the update, the versioned folders it
+# leaves, and a rollback with the older package.  Works from any folder.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -9,22 +11,40 @@ sh "$root/scripts/setup.sh"
 cmake -S "$root" -B "$root/build" -DZEMT_BUILD_BENCH=ON
 cmake --build "$root/build" -j"$(nproc)" --target zemt_cli
 
-state="$root/build/demo-emulator"
-rm -rf "$state"
 zemt="$root/build/tools/zemt"
-"$zemt" emulator init "$state"
+packages="$root/examples/packages"
+vemo="$root/build/demo-emulator"
+sarn="$root/build/demo-emulator-sarn"
+
+# Prints the command as it reads from the repository's root, then runs it.
+run() {
+    echo
+    echo "\$ zemt $*" | sed "s|$root/||g"
+    "$zemt" "$@"
+}
+
+echo "== A generation-two controller: updates go into KAV022's versioned folders"
+run emulator init "$vemo" --generation vemo --force
+run --emulator "$vemo" inventory
+run --emulator "$vemo" update "$packages/system-bios-1.5.0"
+run --emulator "$vemo" versions
+
 echo
-echo "\$ zemt --emulator $state info"
-"$zemt" --emulator "$state" info
+echo "== Checking and applying the newer BIOS"
+run package "$packages/system-bios-1.7.0"
+run --emulator "$vemo" depcheck "$packages/system-bios-1.7.0"
+run --emulator "$vemo" update "$packages/system-bios-1.7.0"
+run --emulator "$vemo" inventory
+run --emulator "$vemo" versions 159
+
 echo
-echo "\$ zemt --emulator $state init"
-"$zemt" --emulator "$state" init
+echo "== Rolling back: updating with the version the previous folder holds"
+run --emulator "$vemo" update "$packages/system-bios-1.5.0"
+run --emulator "$vemo" versions 159
+run --emulator "$vemo" inventory history
+
 echo
-echo "\$ zemt --emulator $state ls KAV022"
-"$zemt" --emulator "$state" ls KAV022
-echo
-echo "\$ zemt --emulator $state inventory"
-"$zemt" --emulator "$state" inventory
-echo
-echo "\$ zemt --emulator $state depcheck examples/packages/nx2-adapter-firmware"
-"$zemt" --emulator "$state" depcheck "$root/examples/packages/nx2-adapter-firmware"
+echo "== A generation-three controller stages and applies the payload itself"
+run emulator init "$sarn" --force
+run --emulator "$sarn" update "$packages/nx2-adapter-firmware-5.3.0"
+run --emulator "$sarn" inventory

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+// Which host files are the controller's answer, and the copy kept of it.
 #include "AnswerRecorder.h"
 
 #include <cstdio>
@@ -18,10 +19,6 @@ bool isAnswer(const std::string& path) {
            (path.size() == name.size() || path[path.size() - name.size() - 1] == '/');
 }
 }  // namespace
-
-AnswerRecorder::AnswerRecorder() : m_inner(CPlatformLayer::GetPlatform()) { CPlatformLayer::SetPlatform(this); }
-
-AnswerRecorder::~AnswerRecorder() { CPlatformLayer::SetPlatform(m_inner); }
 
 FILE* AnswerRecorder::OpenHostFile(const std::string& path, const char* mode) {
     FILE* file = m_inner->OpenHostFile(path, mode);

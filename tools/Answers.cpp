@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
+// Reading the controller's answer documents (Answers.h), and the rules of a
+// dependency check as the commands print them.
 #include "Answers.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <iostream>
 #include <memory>
 
 namespace zemt_tool {
@@ -43,7 +46,14 @@ std::string find(const Attributes& list, const std::string& key) {
     return "";
 }
 
+std::string resultWord(const Rule& rule) {
+    if (rule.met()) return "met";
+    return rule.soft() ? "not met (soft)" : "NOT MET";
+}
+
 }  // namespace
+
+std::string attributeOf(const Attributes& attributes, const std::string& name) { return find(attributes, name); }
 
 std::string Record::Get(const std::string& key) const { return find(attributes, key); }
 
@@ -52,7 +62,8 @@ std::string Record::Firmware(const std::string& key) const {
     return !own.empty() || applications.empty() ? own : find(applications.front(), key);
 }
 
-bool readRecords(const std::string& document, std::string& root, std::vector<Record>& records) {
+bool readRecords(const std::string& document, std::string& root, std::vector<Record>& records,
+                 Attributes* rootAttributes) {
     Document doc = parse(document);
     // A document type declaration could define entities that grow without
     // bound when the text is read out: such an answer is shown as it came.
@@ -61,6 +72,7 @@ bool readRecords(const std::string& document, std::string& root, std::vector<Rec
                              : nullptr;
     if (top == nullptr) return false;
     root = name(top);
+    if (rootAttributes != nullptr) *rootAttributes = attributesOf(top);
     for (const xmlNode* n = top->children; n != nullptr; n = n->next) {
         if (n->type != XML_ELEMENT_NODE) continue;
         Record r;
@@ -109,6 +121,32 @@ Json jsonRecords(const std::vector<Record>& records) {
         list.push_back(record);
     }
     return list;
+}
+
+void printRules(const Verdict& verdict) {
+    for (const Rule& rule : verdict.rules) {
+        std::string word = resultWord(rule);
+        std::cout << "  " << word << std::string(word.size() < 15 ? 15 - word.size() : 1, ' ')
+                  << (rule.sentence.empty() ? rule.type + " " + rule.componentId + ": required " + rule.required +
+                                                  ", found " + rule.found
+                                            : rule.sentence)
+                  << "\n";
+    }
+    if (!verdict.summary.empty()) std::cout << "Summary: " << verdict.summary << "\n";
+}
+
+Json jsonRules(const Verdict& verdict) {
+    Json rules = Json::array();
+    for (const Rule& r : verdict.rules)
+        rules.push_back(Json{{"type", r.type},
+                             {"componentID", r.componentId.empty() ? Json(nullptr) : Json(r.componentId)},
+                             {"required", r.required},
+                             {"found", r.found},
+                             {"result", r.result},
+                             {"met", r.met()},
+                             {"soft", r.soft()},
+                             {"text", r.sentence}});
+    return rules;
 }
 
 }  // namespace zemt_tool

@@ -30,10 +30,14 @@ struct Record {
     std::string Firmware(const std::string& name) const;
 };
 
-// The child elements of the document's root; false when the document is
-// not well-formed XML or declares a document type (it is parsed without
-// network access or entity substitution, within libxml2's depth limit).
-bool readRecords(const std::string& document, std::string& root, std::vector<Record>& records);
+// The child elements of the document's root (and, when asked for, the
+// root's attributes); false when the document is not well-formed XML or
+// declares a document type (it is parsed without network access or entity
+// substitution, within libxml2's depth limit).
+bool readRecords(const std::string& document, std::string& root, std::vector<Record>& records,
+                 Attributes* rootAttributes = nullptr);
+// The value of an attribute in a list ("" when it is not there).
+std::string attributeOf(const Attributes& attributes, const std::string& name);
 
 // One rule of a dependency-check answer.
 struct Rule {
@@ -50,6 +54,10 @@ struct Verdict {
 bool readVerdict(const std::string& document, Verdict& verdict);
 
 Json jsonRecords(const std::vector<Record>& records);
+// The rules one per line ("  NOT MET        Dependency 21500 ...") and the
+// summary, as depcheck prints them.
+void printRules(const Verdict& verdict);
+Json jsonRules(const Verdict& verdict);
 
 }  // namespace zemt_tool
 

@@ -12,10 +12,12 @@
 #include <memory>
 #include <sstream>
 
+#include "Answers.h"
 #include "PlatformLayer.h"
 #include "Tool.h"
 #include "zemt_error.h"
 #include "zemt_emulator/EmulatedHost.h"
+#include "zemt_emulator/Inventory.h"
 #include "zemt_emulator/State.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +30,7 @@ std::unique_ptr<CEmulatedHost> g_emulatedHost;
 // Where this run's lines begin in the emulator's logs.
 std::uintmax_t g_requestsFrom = 0;
 std::uintmax_t g_commandsFrom = 0;
+std::size_t g_eventsFrom = 0;
 
 std::string emulatorFile(const char* name) { return zemt_emu::JoinPath(globals().emulatorDir, name); }
 
@@ -75,6 +78,9 @@ std::string noteWords(const std::string& note) {
         {"empty-answer", "the controller wrote an empty answer"},
         {"malformed-answer", "the controller wrote a malformed answer"},
         {"oversized-answer", "the controller wrote an answer larger than 4 MiB"},
+        {"task-applied", "the controller's task ran"},
+        {"task-failed", "the controller's task failed"},
+        {"payload-staged", "the controller gathered the payload for stage-and-update"},
     };
     for (const auto& n : kNotes)
         if (note == n.note) return n.words;
@@ -130,11 +136,36 @@ std::string sessionHolder(const std::string& line) {
 // rules that are not there, probing with grep, unmounting what is not
 // mounted).  What tells about a failure: a command that was not found, and
 // the mounts, copies and folders on the library's own mount directories.
+// A plain "mkdir FOLDER" makes each folder of a destination's path on the
+// way to it and fails, unheeded, for one that is already there.
 bool tellsAboutFailure(const std::string& command, const std::string& status) {
     std::string program = command.substr(0, command.find(' '));
     program = program.substr(program.find_last_of('/') + 1);
     if (status == "127" || program == "getSystemId") return true;
+    if (command.rfind("mkdir ", 0) == 0 && command.compare(6, 3, "-p ") != 0) return false;
     return command.find(" /tmp/") != std::string::npos && program != "umount" && program != "rm";
+}
+
+// The controller's events, oldest first (none when the log cannot be read).
+std::vector<Record> controllerEvents() {
+    zemt_emu::Inventory inventory(globals().emulatorDir, 0);
+    std::string root;
+    std::vector<Record> events;
+    if (inventory.Load()) readRecords(inventory.Document(zemt_emu::Inventory::kEvents), root, events);
+    return events;
+}
+
+// What the controller's own work (a task, a stage) logged as failed since
+// this run began.
+std::string failedEvents() {
+    const std::vector<Record> events = controllerEvents();
+    std::string text;
+    for (std::size_t i = g_eventsFrom; i < events.size(); ++i) {
+        const std::string action = events[i].Get("action");
+        if (action.size() > 7 && action.compare(action.size() - 7, 7, "-failed") == 0)
+            text += (text.empty() ? "" : "; ") + events[i].text;
+    }
+    return text;
 }
 
 std::string emulatorReason() {
@@ -162,6 +193,8 @@ std::string emulatorReason() {
             command = "the emulated host's command '" + text + "' exited with " + status;
     }
     if (!command.empty()) reason += (reason.empty() ? "" : "; ") + command;
+    const std::string events = failedEvents();
+    if (!events.empty()) reason += (reason.empty() ? "" : "; ") + events;
     return reason.empty() ? "" : "emulator: " + reason;
 }
 
@@ -204,6 +237,7 @@ bool prepareHost(Problem& failure) {
     }
     g_requestsFrom = sizeOf(emulatorFile(zemt_emu::files::kRequestLog));
     g_commandsFrom = sizeOf(emulatorFile(zemt_emu::files::kHostCommandLog));
+    g_eventsFrom = controllerEvents().size();
     try {
         g_emulatedHost.reset(new CEmulatedHost(dir));
     } catch (const std::exception& refused) {
@@ -214,8 +248,6 @@ bool prepareHost(Problem& failure) {
     return true;
 }
 
-// The library keeps no reason text of its own yet: the emulator's records
-// are all there is.
 // The library's own account first (where in the flow, which command or
 // request), then what the emulator noted about the same failure.
 std::string recordedReason() {

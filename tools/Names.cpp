@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Tool.h"
+#include "UpdRollbackWrapper.h"
 #include "secureKaver.h"
 
 namespace zemt_tool {
@@ -90,16 +91,37 @@ const CodeWords kCodes[] = {
     {"ZEMT_CREATE_DYN_PART_FAILED", "the controller could not make a drop box"},
 };
 
+// The update wrapper's codes, from UPD_NOFULLKAVERPRESENT (80) on.
+const CodeWords kUpdateCodes[] = {
+    {"UPD_NOFULLKAVERPRESENT", "the controller has no full repository"},
+    {"UPD_NOCURRENTDIRECTORY", "the working directory could not be read"},
+    {"UPD_COMPIDOPENERROR", "the component file could not be written in the package's folder"},
+    {"UPD_SSIBOPENERROR", "the task file could not be written in the package's folder"},
+    {"UPD_ADDFILEERROR", "the copy list refused a file of the update"},
+    {"UPD_PKGERROR", "the package's package.xml is not where the update looks for it"},
+    {"UPD_PAYLOADERROR",
+     "the payload could not be read, or the component's folders in KAV022 could not be examined"},
+    {"UPD_NOPAYLOAD", "the payload folder is empty"},
+};
+
+const CodeWords* wordsOf(unsigned code) {
+    if (code < sizeof kCodes / sizeof kCodes[0] && kCodes[code].name != nullptr) return &kCodes[code];
+    const unsigned update = code - UPD_NOFULLKAVERPRESENT;
+    if (code >= UPD_NOFULLKAVERPRESENT && update < sizeof kUpdateCodes / sizeof kUpdateCodes[0])
+        return &kUpdateCodes[update];
+    return nullptr;
+}
+
 }  // namespace
 
 const char* errorName(unsigned code) {
-    if (code < sizeof kCodes / sizeof kCodes[0] && kCodes[code].name != nullptr) return kCodes[code].name;
+    if (const CodeWords* words = wordsOf(code)) return words->name;
     if (code == ZEMT_MAX_THROW_MSG) return "ZEMT_MAX_THROW_MSG";
     return "unknown";
 }
 
 std::string errorMeaning(unsigned code) {
-    if (code < sizeof kCodes / sizeof kCodes[0] && kCodes[code].meaning != nullptr) return kCodes[code].meaning;
+    if (const CodeWords* words = wordsOf(code)) return words->meaning;
     return "a code the tool does not know";
 }
 

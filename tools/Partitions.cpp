@@ -99,6 +99,14 @@ long long AttachedPartition::sizeOf(const std::string& path) const {
     return static_cast<long long>(ftello(in.get()));
 }
 
+bool AttachedPartition::readFile(const std::string& path, std::string& text, std::size_t maxBytes) const {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(CPlatformLayer::OpenHostFile(hostPath(path), "rb"), &std::fclose);
+    if (!in) return false;
+    text.assign(maxBytes, '\0');
+    text.resize(std::fread(&text[0], 1, maxBytes, in.get()));
+    return true;
+}
+
 bool AttachedPartition::list(const std::string& path, std::vector<Entry>& entries, std::string& why) const {
     std::string kind = kindOf(path);
     if (kind == "missing") {
@@ -142,11 +150,11 @@ Json jsonEntries(const std::vector<Entry>& entries) {
     return list;
 }
 
-void printEntries(const std::vector<Entry>& entries) {
+void printEntries(const std::vector<Entry>& entries, const std::string& indent) {
     char line[64];
     for (const Entry& e : entries) {
         std::snprintf(line, sizeof line, "%-10s%12s  ", e.kind.c_str(), e.bytes < 0 ? "-" : std::to_string(e.bytes).c_str());
-        std::cout << line << e.name << "\n";
+        std::cout << indent << line << e.name << "\n";
     }
 }
 

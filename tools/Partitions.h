@@ -70,6 +70,9 @@ public:
     long long sizeOf(const std::string& path) const;
     // The entries of a folder (or the one entry a file is), sorted by name.
     bool list(const std::string& path, std::vector<Entry>& entries, std::string& why) const;
+    // At most maxBytes of a file on the partition; false when it cannot be
+    // opened.
+    bool readFile(const std::string& path, std::string& text, std::size_t maxBytes) const;
     // Free bytes of the mounted file system, as `df -P -B1` reports them;
     // false when the host did not tell.
     bool freeSpace(uint64_t& bytes) const;
@@ -82,7 +85,7 @@ private:
 };
 
 Json jsonEntries(const std::vector<Entry>& entries);
-void printEntries(const std::vector<Entry>& entries);
+void printEntries(const std::vector<Entry>& entries, const std::string& indent = "");
 
 }  // namespace zemt_tool
 

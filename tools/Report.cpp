@@ -3,9 +3,11 @@
 // shape for success and failure, or text, and on failure a message that
 // says what failed, what the library's code means and why, where the
 // library or the emulator recorded it.
+#include <algorithm>
 #include <iostream>
 
 #include "Tool.h"
+#include "secureKaver.h"
 
 namespace zemt_tool {
 
@@ -54,5 +56,30 @@ int report(const Json& fields, const Problem& failure, const std::function<void(
 }
 
 void progress(const std::string& line) { std::cerr << line << std::endl; }
+
+void reportCopyPass(const copyProgress* p, void* passWords) {
+    const PassWords& words = *static_cast<const PassWords*>(passWords);
+    progress("pass " + std::to_string(p->pass) + ": " + std::to_string(p->bytesDone) + " of " +
+             std::to_string(p->bytes) + " bytes staged, " + std::to_string(p->entriesDone) + " of " +
+             std::to_string(p->entries) + " " + words.entries + " complete");
+    if (p->entriesDone == p->entries) progress(words.afterLast);
+}
+
+void printRows(const std::vector<std::string>& titles, const std::vector<std::vector<std::string>>& rows,
+               const std::string& indent) {
+    std::vector<std::size_t> width(titles.size());
+    for (std::size_t c = 0; c < titles.size(); ++c) {
+        width[c] = titles[c].size();
+        for (const auto& row : rows) width[c] = std::max(width[c], row[c].size());
+    }
+    auto line = [&](const std::vector<std::string>& cells) {
+        std::string text = indent;
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            text += c + 1 == cells.size() ? cells[c] : cells[c] + std::string(width[c] - cells[c].size() + 2, ' ');
+        std::cout << text << "\n";
+    };
+    line(titles);
+    for (const auto& row : rows) line(row);
+}
 
 }  // namespace zemt_tool

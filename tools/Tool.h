@@ -17,6 +17,7 @@ namespace CLI {
 class App;
 }
 class secureKaver;
+struct copyProgress;
 
 namespace zemt_tool {
 
@@ -26,6 +27,8 @@ const int kExitUsage = 2;
 // depcheck only: the check could not be made (the exchange failed, or the
 // controller cannot check).
 const int kExitNoCheck = 3;
+// update only: the package's dependencies are not met, nothing was changed.
+const int kExitDependencies = 4;
 
 // Keys keep the order they were written in, so documents read well.
 typedef nlohmann::ordered_json Json;
@@ -101,6 +104,17 @@ Json namedCode(long long code, const char* name);
 // Progress of the slow steps: a line on stderr, flushed at once, so that
 // --json output on stdout stays one document.
 void progress(const std::string& line);
+// A copy-progress handler (setCopyProgressHandler): one progress line per
+// pass the controller accepted, and `afterLast` once every entry is done.
+struct PassWords {
+    const char* entries;    // what the copy-list entries are called: "file(s)"
+    const char* afterLast;  // "verifying the copies…"
+};
+void reportCopyPass(const copyProgress* pass, void* passWords);
+// Lines of columns two blanks apart, the titles first (every row has a
+// cell per title).
+void printRows(const std::vector<std::string>& titles, const std::vector<std::vector<std::string>>& rows,
+               const std::string& indent = "");
 
 // ---- the host and the library ------------------------------------------------------
 // Installs the emulated host when --emulator was given (before the first
@@ -142,6 +156,9 @@ void addStageCommand(CLI::App& root, CommandTable& table);
 void addRmCommand(CLI::App& root, CommandTable& table);
 void addInventoryCommand(CLI::App& root, CommandTable& table);
 void addDepcheckCommand(CLI::App& root, CommandTable& table);
+void addPackageCommand(CLI::App& root, CommandTable& table);
+void addUpdateCommand(CLI::App& root, CommandTable& table);
+void addVersionsCommand(CLI::App& root, CommandTable& table);
 void addEmulatorCommand(CLI::App& root, CommandTable& table);
 
 }  // namespace zemt_tool

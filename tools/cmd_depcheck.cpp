@@ -18,11 +18,6 @@ namespace {
 
 enum Outcome { Passed, CheckFailed, NotChecked };
 
-std::string resultWord(const Rule& rule) {
-    if (rule.met()) return "met";
-    return rule.soft() ? "not met (soft)" : "NOT MET";
-}
-
 void printVerdict(Outcome outcome, const std::string& package, const std::string& answer, const Verdict& verdict,
                   bool recognised) {
     std::cout << "Dependency check of " << package << ": " << (outcome == Passed ? "passed" : "failed") << "\n";
@@ -31,29 +26,7 @@ void printVerdict(Outcome outcome, const std::string& package, const std::string
                   << (answer.empty() || answer.back() == '\n' ? "" : "\n");
         return;
     }
-    for (const Rule& rule : verdict.rules) {
-        std::string word = resultWord(rule);
-        std::cout << "  " << word << std::string(word.size() < 15 ? 15 - word.size() : 1, ' ')
-                  << (rule.sentence.empty() ? rule.type + " " + rule.componentId + ": required " + rule.required +
-                                                  ", found " + rule.found
-                                            : rule.sentence)
-                  << "\n";
-    }
-    if (!verdict.summary.empty()) std::cout << "Summary: " << verdict.summary << "\n";
-}
-
-Json jsonVerdict(const Verdict& verdict) {
-    Json rules = Json::array();
-    for (const Rule& r : verdict.rules)
-        rules.push_back(Json{{"type", r.type},
-                             {"componentID", r.componentId.empty() ? Json(nullptr) : Json(r.componentId)},
-                             {"required", r.required},
-                             {"found", r.found},
-                             {"result", r.result},
-                             {"met", r.met()},
-                             {"soft", r.soft()},
-                             {"text", r.sentence}});
-    return rules;
+    printRules(verdict);
 }
 
 int runDepcheck(const std::string& dir) {
@@ -91,7 +64,7 @@ int runDepcheck(const std::string& dir) {
     Json fields{{"package", package},
                 {"passed", outcome == NotChecked ? Json(nullptr) : Json(outcome == Passed)},
                 {"status", recognised && !verdict.status.empty() ? Json(verdict.status) : Json(nullptr)},
-                {"rules", jsonVerdict(verdict)},
+                {"rules", jsonRules(verdict)},
                 {"summary", verdict.summary.empty() ? Json(nullptr) : Json(verdict.summary)},
                 {"answer", answer.empty() ? Json(nullptr) : Json(answer)}};
     return report(

@@ -53,25 +53,14 @@ const Column kEventColumns[] = {
 
 template <std::size_t N>
 void printTable(const Column (&columns)[N], const std::vector<Record>& records) {
-    std::vector<std::size_t> width(N);
-    for (std::size_t c = 0; c < N; ++c) {
-        width[c] = std::string(columns[c].title).size();
-        for (const Record& r : records) width[c] = std::max(width[c], columns[c].value(r).size());
-    }
-    auto line = [&](const std::vector<std::string>& cells) {
-        std::string text;
-        for (std::size_t c = 0; c < N; ++c)
-            text += c + 1 == N ? cells[c] : cells[c] + std::string(width[c] - cells[c].size() + 2, ' ');
-        std::cout << text << "\n";
-    };
     std::vector<std::string> titles;
     for (const Column& c : columns) titles.push_back(c.title);
-    line(titles);
+    std::vector<std::vector<std::string>> rows;
     for (const Record& r : records) {
-        std::vector<std::string> cells;
-        for (const Column& c : columns) cells.push_back(c.value(r));
-        line(cells);
+        rows.emplace_back();
+        for (const Column& c : columns) rows.back().push_back(c.value(r));
     }
+    printRows(titles, rows);
 }
 
 struct Kind {

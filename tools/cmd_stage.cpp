@@ -25,14 +25,8 @@ struct StageOptions {
     unsigned maxDropBoxMiB = 0;  // 0: as large as the controller allows
 };
 
-// One line per pass the controller accepted; after the last pass the
-// library reads every copy back.
-void reportPass(const copyProgress* p, void*) {
-    progress("pass " + std::to_string(p->pass) + ": " + std::to_string(p->bytesDone) + " of " +
-             std::to_string(p->bytes) + " bytes staged, " + std::to_string(p->entriesDone) + " of " +
-             std::to_string(p->entries) + " file(s) complete");
-    if (p->entriesDone == p->entries) progress("verifying the copies…");
-}
+// After the last pass the library reads every copy back.
+const PassWords kStagePasses = {"file(s)", "verifying the copies…"};
 
 // The room the copies need against what the mounted partition has free: a
 // copy over an existing file needs only what it adds.  Unknown free space
@@ -102,7 +96,7 @@ int runStage(const StageOptions& o) {
             if (!failure.failed()) {
                 progress("staging " + std::to_string(items.size()) + " file(s), " + std::to_string(total) +
                          " bytes, into " + target.shown() + " (this can take a while)…");
-                setCopyProgressHandler(&reportPass, nullptr);
+                setCopyProgressHandler(&reportCopyPass, const_cast<PassWords*>(&kStagePasses));
                 staged = kaver.CompleteCopyFile();
                 setCopyProgressHandler(nullptr, nullptr);
                 unsigned code = kaver.getZEMTError();

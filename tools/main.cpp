@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// zemt: controller and repository information, staging, the inventory log
-// and the dependency check over libzemt, and the management of emulator
-// state directories.  This file holds the command line's frame: the global
+// zemt: controller and repository information, staging, the inventory log,
+// the dependency check and firmware updates over libzemt, and the
+// management of emulator state directories.  This file holds the command line's frame: the global
 // options, --version, help, usage errors and the dispatch; each command
 // lives in a cmd_*.cpp of its own.
 #include <CLI/CLI.hpp>
@@ -18,8 +18,8 @@ using namespace zemt_tool;
 namespace {
 
 const char* const kDescription =
-    "zemt: the management controller's flash repository, inventory log and dependency\n"
-    "check, through libzemt.\n"
+    "zemt: the management controller's flash repository, inventory log, dependency check\n"
+    "and firmware updates, through libzemt.\n"
     "\n"
     "Without --emulator every command works on the real controller and changes the real\n"
     "host where it says so (device rules, the HAL daemon, the hardware-access library):\n"
@@ -31,11 +31,12 @@ const char* const kFooter =
     "--json and --emulator DIR may stand before or after the command.\n"
     "Progress lines of the slow steps go to stderr.\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error (depcheck: 1 the check\n"
-    "failed, 3 the check could not be made).\n"
+    "failed, 3 the check could not be made; update: 4 the package's dependencies are not met).\n"
     "\n"
     "Examples:\n"
     "  zemt emulator init /tmp/ctl\n"
     "  zemt --emulator /tmp/ctl info\n"
+    "  zemt --emulator /tmp/ctl update examples/packages/system-bios-1.7.0\n"
     "  zemt stage firmware.bin --to KAV022/fw --emulator /tmp/ctl --json\n"
     "  zemt COMMAND --help";
 
@@ -158,6 +159,9 @@ int main(int argc, char** argv) {
     addRmCommand(root, table);
     addInventoryCommand(root, table);
     addDepcheckCommand(root, table);
+    addPackageCommand(root, table);
+    addUpdateCommand(root, table);
+    addVersionsCommand(root, table);
     addEmulatorCommand(root, table);
     addCommand(root, table, {"help", "this text; 'zemt help COMMAND [SUB-COMMAND]' is 'zemt COMMAND --help'",
                              nullptr, nullptr, false},

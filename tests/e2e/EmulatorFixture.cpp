@@ -298,3 +298,8 @@ ProcessResult EmulatorTest::RunZemt(const std::vector<std::string>& args,
     argv.insert(argv.end(), args.begin(), args.end());
     return Run(argv, env);
 }
+
+ProcessResult EmulatorTest::Zemt(std::vector<std::string> words) const {
+    words.insert(words.begin(), {"--emulator", stateDir_});
+    return RunZemt(words);
+}

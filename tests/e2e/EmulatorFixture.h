@@ -91,6 +91,8 @@ protected:
                       const std::map<std::string, std::string>& env = {}) const;
     ProcessResult RunZemt(const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env = {}) const;
+    // zemt --emulator STATE_DIR WORDS...
+    ProcessResult Zemt(std::vector<std::string> words) const;
     // The same from another directory.
     ProcessResult RunIn(const std::string& dir, const std::vector<std::string>& argv,
                         const std::map<std::string, std::string>& env = {}) const;

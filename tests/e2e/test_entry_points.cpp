@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "UpdateFixture.h"
+#include "zemt_error.h"
 
 namespace fs = std::filesystem;
 
@@ -79,13 +80,16 @@ TEST_F(EntryPointTest, DepcheckReportsTheVerdictAndKeepsTheObjectOnlyWhenItPasse
         std::function<void(zemt_emu::InitOptions&)> configure;
         const char* fault;
         int result;
+        const char* reason;  // the failure reason it leaves, from its start
     };
     const Case cases[] = {
-        {"a package that fits", "nx2-adapter-firmware", nullptr, "", 0},
-        {"a hard dependency not met", "system-bios-update", nullptr, "", 249},
-        {"the exchange fails", "nx2-adapter-firmware", nullptr, "process effect=refuse", 248},
+        {"a package that fits", "nx2-adapter-firmware", nullptr, "", 0, ""},
+        {"a hard dependency not met", "system-bios-update", nullptr, "", 249,
+         "the controller's dependency check rejected the package"},
+        {"the exchange fails", "nx2-adapter-firmware", nullptr, "process effect=refuse", 248,
+         "the dependency check could not be made: "},
         {"firmware without the check", "system-bios-update",
-         [](zemt_emu::InitOptions& o) { o.firmwareMinor = 10; }, "", 0},
+         [](zemt_emu::InitOptions& o) { o.firmwareMinor = 10; }, "", 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,9 +100,16 @@ TEST_F(EntryPointTest, DepcheckReportsTheVerdictAndKeepsTheObjectOnlyWhenItPasse
         ASSERT_EQ(CheckVemo(text, &code), SarnGen);
         if (*c.fault) Fault(c.fault);
         EXPECT_EQ(Depcheck(), c.result);
+        const std::string reason = zemtLastFailureReason();
+        EXPECT_EQ(reason.compare(0, std::strlen(c.reason), c.reason), 0) << reason;
+        if (c.result == 0) {
+            EXPECT_EQ(reason, "");
+        }
         EXPECT_EQ(pUpdRollbackWrapper != nullptr, c.result == 0);
         if (c.result != 0) {
             EXPECT_EQ(Depcheck(), -1);
+            EXPECT_STREQ(zemtLastFailureReason(),
+                         "no update object: CheckVemo was not called, or the object was released");
             EXPECT_EQ(UpdateBiosUsingRQ(const_cast<char*>("payload"), nullptr, nullptr, false, text), -1);
         }
     }
@@ -131,37 +142,40 @@ TEST_F(EntryPointTest, EachFailingStepGivesItsCode) {
         int vemoCode;
         int sarnCode;
         bool applied;  // on the Vemo path
+        const char* reason;  // part of the failure reason on both paths
     };
     const Case cases[] = {
         {"no descriptor in the working directory", [this] { fs::remove(workDir_ + "/package.xml"); },
-         "payload/bios170.hdr", "", ZEMT_PACKAGEXMLERROR, UPD_PKGERROR, false},
-        {"no payload file", nullptr, "payload/bios171.hdr", "", UPD_PAYLOADERROR, UPD_PAYLOADERROR, false},
+         "payload/bios170.hdr", "", ZEMT_PACKAGEXMLERROR, UPD_PKGERROR, false, "package.xml"},
+        {"no payload file", nullptr, "payload/bios171.hdr", "", UPD_PAYLOADERROR, UPD_PAYLOADERROR, false,
+         "payload/bios171.hdr: No such file or directory"},
         {"an empty payload folder", [this] { fs::create_directory(workDir_ + "/empty"); }, "empty", "",
-         UPD_NOPAYLOAD, UPD_NOPAYLOAD, false},
+         UPD_NOPAYLOAD, UPD_NOPAYLOAD, false, "the payload folder empty is empty"},
         {"no descriptor beside the payload folder", [this] { fs::create_directories(workDir_ + "/deep/payload/x"); },
-         "deep/payload", "", UPD_PKGERROR, 0, false},
+         "deep/payload", "", UPD_PKGERROR, 0, false, "the package's descriptor deep/payload/../package.xml"},
         {"the component file cannot be written", [this] { fs::create_directory(workDir_ + "/159.xml"); },
-         "payload/bios170.hdr", "", UPD_COMPIDOPENERROR, 0, false},
+         "payload/bios170.hdr", "", UPD_COMPIDOPENERROR, 0, false, "writing the component file: "},
         {"the task file cannot be written", [this] { fs::create_directory(workDir_ + "/ssibinput.xml"); },
-         "payload/bios170.hdr", "", UPD_SSIBOPENERROR, 0, false},
+         "payload/bios170.hdr", "", UPD_SSIBOPENERROR, 0, false, "writing the task file: "},
         {"KAV022 cannot be attached", nullptr, "payload/bios170.hdr", "cmd=0xA2/5 completion=0x01 times=always",
-         UPD_PAYLOADERROR, 0, false},
+         UPD_PAYLOADERROR, 0, false, "reading the component's folders in KAV022: AttachPartitions refused"},
         {"no drop box", nullptr, "payload/bios170.hdr", "cmd=0xA2/7 completion=0x01 times=always",
-         ZEMT_CREATE_DYN_PART_FAILED, ZEMT_CREATE_DYN_PART_FAILED, false},
+         ZEMT_CREATE_DYN_PART_FAILED, ZEMT_CREATE_DYN_PART_FAILED, false,
+         "creating the drop box: CreateDynamicPartition refused"},
         {"the drop box never shows up", nullptr, "payload/bios170.hdr", "disk label=SECUPD appear=never times=always",
-         ZEMT_FINDMOUNTERR, ZEMT_FINDMOUNTERR, false},
+         ZEMT_FINDMOUNTERR, ZEMT_FINDMOUNTERR, false, "no disk labelled SECUPD appeared"},
         {"the drop box is not detached", nullptr, "payload/bios170.hdr", "cmd=0xA2/6 completion=0x01 after=1",
-         ZEMT_DETACHFAILED, 0, false},
+         ZEMT_DETACHFAILED, 0, false, "detaching the drop box: DetachPartitions refused"},
         {"the controller refuses the document", nullptr, "payload/bios170.hdr", "process effect=refuse",
-         ZEMT_SMCFAILED, ZEMT_SMCFAILED, false},
+         ZEMT_SMCFAILED, ZEMT_SMCFAILED, false, "handing the update document to the controller"},
         {"the drop box is not deleted", nullptr, "payload/bios170.hdr", "cmd=0xA2/8 completion=0x01",
-         ZEMT_DELETEDROPBOXERR, 0, true},
+         ZEMT_DELETEDROPBOXERR, 0, true, "deleting the drop box: DeleteDynamicPartition refused"},
         // The damaged file is the last one written, the component file: the
         // task cannot read it either.
         {"a stored file comes back damaged", nullptr, "payload/bios170.hdr", "process effect=corrupt",
-         ZEMT_COPYVERIFYFAIL, 0, false},
+         ZEMT_COPYVERIFYFAIL, 0, false, "verifying the copies: kav022/159/159.xml does not match"},
         {"the stage request is refused", nullptr, "payload/bios170.hdr", "cmd=0xA2/37 completion=0xC1 after=1", 0,
-         -1, false},
+         -1, false, "stage and update: asking the controller to start: sub-command 37 refused"},
     };
     for (const Case& c : cases) {
         for (const char* generation : {"vemo", "sarn"}) {
@@ -176,6 +190,8 @@ TEST_F(EntryPointTest, EachFailingStepGivesItsCode) {
             });
             EXPECT_EQ(outcome.result, code);
             EXPECT_EQ(outcome.text, "Update Using RQ Failed");
+            EXPECT_NE(std::string(zemtLastFailureReason()).find(c.reason), std::string::npos)
+                << c.reason << "\n" << zemtLastFailureReason();
             EXPECT_EQ(FirmwareVersion("159"), c.applied ? "1.7.0" : "1.4.2");
         }
     }

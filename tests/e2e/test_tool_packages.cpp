@@ -17,10 +17,6 @@ const std::string kExamples = ZEMT_E2E_EXAMPLES_DIR;
 
 class ToolPackageTest : public EmulatorTest {
 protected:
-    ProcessResult Zemt(std::vector<std::string> words) {
-        words.insert(words.begin(), {"--emulator", stateDir_});
-        return RunZemt(words);
-    }
     // The example package's folder as seen from the working directory.
     std::string Relative(const std::string& package) const {
         return fs::relative(kExamples + "/" + package, workDir_).string();

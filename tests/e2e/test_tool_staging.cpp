@@ -17,13 +17,7 @@ using nlohmann::json;
 
 namespace {
 
-class ToolStagingTest : public EmulatorTest {
-protected:
-    ProcessResult Zemt(std::vector<std::string> words) {
-        words.insert(words.begin(), {"--emulator", stateDir_});
-        return RunZemt(words);
-    }
-};
+typedef EmulatorTest ToolStagingTest;
 
 std::string Md5(const std::string& text) {
     md5wrapper md5;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "UpdateDocument.h"
+#include "core/FailureReason.h"
 #include "inventory/AnswerFile.h"
 #include "inventory/RqlExchange.h"
 #include "md5wrapper.h"
@@ -64,6 +65,7 @@ bool secureKaver::doDepCheck(std::stringstream& buffer, xmlMode_t queryType) {
                 KAVER_LOG("doDepCheck failed");
                 KAVER_LOG("ZEMT internal error");
                 storeErrorInfo(ZEMT_INTERROR);
+                failure::record("the controller's answer is empty");
                 return false;
         }
         return false;

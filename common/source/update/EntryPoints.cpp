@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "UpdRollbackWrapper.h"
+#include "core/FailureReason.h"
 
 UpdRollbackWrapper* pUpdRollbackWrapper = nullptr;
 
@@ -16,6 +17,7 @@ namespace {
 
 const int kCheckRejected = 249;
 const int kCheckNotExchanged = 248;
+const char* const kNoObject = "no update object: CheckVemo was not called, or the object was released";
 
 // The caller's buffer holds ZEMT_ERRSTRING_SIZE bytes; a longer text is cut
 // so that the zero byte still fits, never left out.
@@ -38,6 +40,7 @@ extern "C" int CheckVemo(char* errString, int* nRetVal) {
     // A second call replaces the object; the first one still holds the
     // controller's only session and would make the new one fail.
     CleanUp_UpdRollbackWrapper();
+    failure::clear();
     unsigned char code = ZEMT_INTERROR;
     try {
         pUpdRollbackWrapper = new UpdRollbackWrapper();
@@ -58,16 +61,27 @@ extern "C" int CheckVemo(char* errString, int* nRetVal) {
 }
 
 extern "C" int Depcheck(void) {
-    if (pUpdRollbackWrapper == nullptr) return -1;
+    failure::clear();
+    if (pUpdRollbackWrapper == nullptr) {
+        failure::record(kNoObject);
+        return -1;
+    }
     std::stringstream answer;
     bool passed = false;
     try {
         passed = pUpdRollbackWrapper->doDepCheck(answer, rql_query_dependency);
     } catch (...) {
         answer.str("");
+        failure::record("internal error");
     }
-    if (passed) return 0;
+    if (passed) {
+        failure::clear();
+        return 0;
+    }
     const int result = answer.str().empty() ? kCheckNotExchanged : kCheckRejected;
+    if (result == kCheckRejected) failure::record("the controller's dependency check rejected the package");
+    else failure::prefix("the dependency check could not be made");
+    failure::Keep reason;  // the object's clean-up ends the session
     CleanUp_UpdRollbackWrapper();
     return result;
 }
@@ -75,10 +89,12 @@ extern "C" int Depcheck(void) {
 extern "C" int UpdateBiosUsingRQ(char* szAbsHdrFileName, char* szSubSystem, char* szWrapperName, bool bSingleFile,
                                  char* errString) {
     KAVER_LOG("Entering UpdateBiosUsingRQ");
+    failure::clear();
     int result = -1;
     std::string text;
     if (pUpdRollbackWrapper == nullptr) {
         KAVER_LOG("Failed in creating the UpdRollbackWrapper object : NULL == pUpdRollbackWrapper");
+        failure::record(kNoObject);
     } else {
         try {
             std::vector<std::string> payload(1, szAbsHdrFileName != nullptr ? szAbsHdrFileName : "");
@@ -88,9 +104,11 @@ extern "C" int UpdateBiosUsingRQ(char* szAbsHdrFileName, char* szSubSystem, char
             KAVER_LOG("After update using  doRollbackAndUpdate method");
         } catch (...) {
             result = ZEMT_INTERROR;
+            failure::record("internal error");
         }
         if (result != 0) text = "Update Using RQ Failed";
         KAVER_LOG("Before calling CleanUp_UpdRollbackWrapper method");
+        failure::Keep reason;  // the object's clean-up ends the session
         CleanUp_UpdRollbackWrapper();
         KAVER_LOG("After calling CleanUp_UpdRollbackWrapper method");
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "PlatformLayer.h"
+#include "core/FailureReason.h"
 #include "core/Protocol.h"
 #include "secureKaver.h"
 
@@ -54,6 +55,15 @@ const Status& statusOf(uint8_t code) {
     return kUnknownStatus;
 }
 
+// "46 (No Matching / Supported Device Found)": the code and its message
+// without the blanks the log keeps.
+std::string statusText(uint8_t code, const Status& status) {
+    std::string message = status.message;
+    message.erase(0, message.find_first_not_of(' '));
+    message.erase(message.find_last_not_of(' ') + 1);
+    return std::to_string(code) + " (" + message + ")";
+}
+
 uint8_t* block() { return IPMIReqBuf.Parameters.IRREx.ReqRspBuffer; }
 
 // Clears the shared block and writes one request of the sub-command; the
@@ -67,6 +77,7 @@ void prepare(uint16_t handle, uint8_t operation) {
 
 [[noreturn]] void failNoSession(const char* message) {
     KAVER_LOG(message);
+    failure::record("no session with the controller is open");
     throw static_cast<unsigned char>(ZEMT_NOKAVERSESS);
 }
 
@@ -84,6 +95,7 @@ Result guarded(secureKaver& kaver, const char* failedMessage, Result failure, Op
         KAVER_LOG(failedMessage);
         KAVER_LOG("ZEMT internal error");
         kaver.storeErrorInfo(ZEMT_INTERROR);
+        failure::record("internal error");
     }
     return failure;
 }
@@ -124,6 +136,7 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
             prepare(thisSession.KAVER_Handle, operation);
             if (protocol::request(*this, protocol::kStageAndUpdate) != 0) {
                 KAVER_LOG("checkGUIDEnable Command is failed");
+                failure::prefix("asking the controller to start");
                 return -1;
             }
             KAVER_LOG("Stage or Update KAVER command Is successful ");
@@ -134,6 +147,7 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
             }
             if (answer == kNotAccepted) {
                 KAVER_LOG("sendIPMICommandToStageAndUpdate request Not Accepted and Stage Only Failed");
+                failure::record("the controller did not accept the request (answer 2)");
                 return -1;
             }
             if (answer == kStartPending) KAVER_LOG("sendIPMICommandToStageAndUpdate Pending");
@@ -141,6 +155,10 @@ int secureKaver::sendIPMICommandToStageAndUpdate(bool bStageAndUpdate) {
             ++nRetryCount;
             KAVER_LOG("nRetryCount " + std::to_string(nRetryCount));
             CPlatformLayer::Sleep(kWaitSeconds);
+            if (nRetryCount == kStartAttempts)
+                failure::record("the controller did not start: its last of " + std::to_string(kStartAttempts) +
+                                " answers was " + std::to_string(answer) +
+                                (answer == kStartPending ? " (pending)" : " (not a known answer)"));
         }
         return -1;
     });
@@ -154,16 +172,21 @@ int secureKaver::pollForStatus() {
             std::memset(&IPMIReqBuf, 0, sizeof IPMIReqBuf);
             if (!IsSessionActive()) failNoSession("No Active Session to perform Stage/Update");
             prepare(thisSession.KAVER_Handle, kReadStatus);
-            if (protocol::request(*this, protocol::kStageAndUpdate) != 0)
+            if (protocol::request(*this, protocol::kStageAndUpdate) != 0) {
+                failure::prefix("reading the status");
                 return -1;
+            }
             KAVER_LOG("Stage or Update KAVER command Is successful ");
             const Status& status = statusOf(block()[5]);
             KAVER_LOG(status.message);
+            if (status.result == -1) failure::record("the controller reported status " + statusText(block()[5], status));
             if (status.result != kPollAgain) return status.result;
             CPlatformLayer::Sleep(kWaitSeconds);
             ++polls;
         }
         KAVER_LOG("Leaving pollForStatus() Function");
+        failure::record("no final status after " + std::to_string(kMaxPolls) + " polls; the last was " +
+                        statusText(block()[5], statusOf(block()[5])));
         return -1;
     });
 }

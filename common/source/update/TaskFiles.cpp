@@ -2,9 +2,12 @@
 // The two task description files of an update on an older controller: the
 // component file "<id>.xml", which names the wrapper program that updates
 // the component, and "ssibinput.xml", the task that runs it.
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "UpdRollbackWrapper.h"
+#include "core/FailureReason.h"
 #include "update/WrapperTexts.h"
 
 namespace {
@@ -127,7 +130,10 @@ std::string taskFileText(const Subsystem& subsystem, const std::string& wrapperN
 
 bool writeLine(const std::string& path, const std::string& text) {
     std::ofstream out(path.c_str(), std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out.is_open()) return false;
+    if (!out.is_open()) {
+        failure::record(path + " cannot be opened for writing: " + std::strerror(errno));
+        return false;
+    }
     out << text << '\n';
     return true;
 }
@@ -136,7 +142,10 @@ bool writeLine(const std::string& path, const std::string& text) {
 // and the component it describes; 0 or the code of what is missing.
 int folderAndComponent(UpdRollbackWrapper& wrapper, std::string& destDir, std::string& id) {
     if (destDir.empty()) destDir = wrapper.getCurrentDir();
-    if (destDir.empty()) return UPD_NOCURRENTDIRECTORY;
+    if (destDir.empty()) {
+        failure::record("the working directory cannot be read");
+        return UPD_NOCURRENTDIRECTORY;
+    }
     if (!wrapper.get_comp_id(id)) {
         KAVER_LOG(noCompID);
         return ZEMT_PACKAGEXMLERROR;

@@ -8,6 +8,7 @@
 
 #include "PlatformLayer.h"
 #include "SoftwareComponentInfo.h"
+#include "core/FailureReason.h"
 #include "update/WrapperTexts.h"
 
 namespace {
@@ -19,8 +20,12 @@ bool given(const char* name) { return name != nullptr && *name != '\0'; }
 // Registers every record with AddFile, in order; false at the first one
 // the copy list refuses.
 bool addRecords(secureKaver& kaver, const std::vector<fDetails*>& list) {
-    for (const fDetails* record : list)
-        if (!kaver.AddFile(record->srcName, record->destName, record->action)) return false;
+    for (const fDetails* record : list) {
+        if (kaver.AddFile(record->srcName, record->destName, record->action)) continue;
+        failure::prefix("adding " + (record->srcName.empty() ? record->destName : record->srcName) +
+                        " to the copy list");
+        return false;
+    }
     return true;
 }
 
@@ -28,6 +33,7 @@ bool addRecords(secureKaver& kaver, const std::vector<fDetails*>& list) {
 int openCopyList(secureKaver& kaver, const char* leaving) {
     if (!kaver.StartCopyFile()) {
         const int code = kaver.getZEMTError();
+        failure::prefix("opening the copy list");
         KAVER_LOG(startcopyError + std::to_string(code));
         KAVER_LOG(leaving);
         return code;
@@ -42,6 +48,7 @@ UpdRollbackWrapper::UpdRollbackWrapper() : secureKaver() {
     const uint8_t created = getZEMTError();
     if (created != 0) {
         KAVER_LOG(secureKaverError);
+        failure::prefix("starting the library");
         throw created;
     }
     secureKaverInit();
@@ -49,6 +56,7 @@ UpdRollbackWrapper::UpdRollbackWrapper() : secureKaver() {
         const uint8_t code = getZEMTError();
         KAVER_LOG(std::string(" Error in Update Rollback Wrapper Constructor ") + secureInitError + " error code " +
                   std::to_string(code));
+        failure::prefix("initialising the library");
         throw code;
     }
     KAVER_LOG(secureKaverSuccess);
@@ -64,13 +72,18 @@ int UpdRollbackWrapper::doRollbackAndUpdate(std::vector<std::string> vPayloadPat
     if (vPayloadPath.empty()) {
         strErrString = "Payload list is empty";
         KAVER_LOG(strErrString);
+        failure::record("the payload list is empty");
         KAVER_LOG("Leaving doRollbackAndUpdate");
         return -1;
     }
     // Reading the descriptor switches the base utilities' log on when asked
     // for; nothing else of the reader is needed here.
     std::unique_ptr<CSoftwareComponentInfo> descriptor(new CSoftwareComponentInfo());
-    if (!checkGUIDEnable()) {
+    const bool sarnPath = checkGUIDEnable();
+    // A controller that does not know the capability query answers it
+    // with an error; that only chooses the older path.
+    failure::clear();
+    if (!sarnPath) {
         KAVER_LOG(
             "Going Through Vemo Path : Check GUID Enable false or Rollbackwrapper node is not present in "
             "pacakge.xml");
@@ -90,6 +103,7 @@ int UpdRollbackWrapper::rollbackUsingVemoMethod(std::vector<std::string> vecPayl
     int result = addPayloadFiles(vecPayloadList, bSingleFile, bPackageXMLPathGiven, strPackageXML);
     if (result != 0) {
         strErrString = "ZEMT addPayloadFiles failed";
+        failure::prefix("listing the payload for KAV022");
         return result;
     }
     if (given(szWrapperName) && given(szSubSystem) && bStageAndUpdate) {
@@ -97,17 +111,23 @@ int UpdRollbackWrapper::rollbackUsingVemoMethod(std::vector<std::string> vecPayl
         result = createComponentIdFile(szSubSystem, szWrapperName, "");
         if (result != 0) {
             strErrString = "ZEMT createComponentIdFile failed";
+            failure::prefix("writing the component file");
             return result;
         }
         result = createSSIBUpdateFile(szWrapperName, "", szSubSystem);
         if (result != 0) {
             strErrString = "ZEMT createSSIBUpdateFile failed";
+            failure::prefix("writing the task file");
             return result;
         }
     }
     result = updateFirmwarePartition();
-    if (result != 0) strErrString = "ZEMT updateFirmwarePartition failed";
-    else KAVER_LOG("Leaving rollbackUsingVemoMethod Method");
+    if (result != 0) {
+        strErrString = "ZEMT updateFirmwarePartition failed";
+        failure::prefix("staging the payload into KAV022");
+    } else {
+        KAVER_LOG("Leaving rollbackUsingVemoMethod Method");
+    }
     return result;
 }
 
@@ -119,6 +139,7 @@ int UpdRollbackWrapper::rollbackUsingSarnMethod(std::vector<std::string> vecPayl
     if (result != 0) {
         strErrString = "ZEMT addPayloadFiles failed";
         KAVER_LOG("ZEMT addPayloadandPackageFiles failed");
+        failure::prefix("listing the payload for the drop box");
         return result;
     }
     result = updateFirmwarePartitionSarn(bStageAndUpdate);
@@ -159,6 +180,7 @@ int UpdRollbackWrapper::addPayloadandPackageFiles(std::vector<std::string> vecPa
     if (opened != 0) return opened;
     if (!AddFile("", kPayloadFolder, dirmake)) {
         KAVER_LOG("Leaving addPayloadandPackageFiles as AddFile failed");
+        failure::prefix(std::string("adding the folder ") + kPayloadFolder + " to the copy list");
         return UPD_ADDFILEERROR;
     }
     const std::string processDir = CPlatformLayer::getCurrentProcessDirectory();
@@ -206,10 +228,13 @@ int UpdRollbackWrapper::updateFirmwarePartitionSarn(bool bStageAndUpdate) {
     if (!CompleteCopyFileSarn()) {
         const int code = getZEMTError();
         KAVER_LOG(completeCopyError + std::string(" with error code ") + std::to_string(code));
+        failure::prefix("staging the payload in a drop box");
         return code;
     }
     KAVER_LOG(copySuccess);
     int result = sendIPMICommandToStageAndUpdate(bStageAndUpdate);
+    if (result == -1) failure::prefix(bStageAndUpdate ? "stage and update" : "stage only");
+    failure::Keep reason;  // a drop box left behind does not change the outcome
     // The log macro skips its argument when the log is off.
     const bool deleted = DeleteDropBox(0);
     KAVER_LOG(deleted ? "DeleteDropBox Success" : "DeleteDropBox Failed");

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "PlatformLayer.h"
 #include "UpdRollbackWrapper.h"
+#include "core/FailureReason.h"
 #include "update/WrapperTexts.h"
 
 namespace {
@@ -23,6 +26,9 @@ struct FolderId {
 // Entry names of a folder as readdir gives them ("." and ".." included);
 // false when it cannot be opened.  The payload is the caller's own data,
 // read where the caller put it.
+// "PATH: why", for a payload file or folder the walk cannot use.
+void recordUnusable(const std::string& path) { failure::record(path + ": " + std::strerror(errno)); }
+
 bool readFolder(const std::string& path, std::vector<std::string>& names) {
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) return false;
@@ -42,6 +48,7 @@ int walkPayload(UpdRollbackWrapper& wrapper, const std::string& srcName, const s
     struct stat st;
     if (singleFile) {
         if (::stat(srcName.c_str(), &st) != 0) {
+            recordUnusable(srcName);
             KAVER_LOG(statError + srcName + payload);
             return UPD_PAYLOADERROR;
         }
@@ -50,10 +57,12 @@ int walkPayload(UpdRollbackWrapper& wrapper, const std::string& srcName, const s
     } else {
         std::vector<std::string> names;
         if (!readFolder(srcName, names) || ::stat(srcName.c_str(), &st) != 0) {
+            recordUnusable(srcName);
             KAVER_LOG(noHandleError);
             return UPD_PAYLOADERROR;
         }
         if (names.size() <= 2) {
+            failure::record("the payload folder " + srcName + " is empty");
             KAVER_LOG(noPayload);
             return UPD_NOPAYLOAD;
         }
@@ -61,6 +70,7 @@ int walkPayload(UpdRollbackWrapper& wrapper, const std::string& srcName, const s
         for (const std::string& name : names) {
             const std::string path = srcName + fileSeparator + name;
             if (::stat(path.c_str(), &st) != 0) {
+                recordUnusable(path);
                 KAVER_LOG(statError + name + payload);
                 return UPD_PAYLOADERROR;
             }
@@ -72,6 +82,7 @@ int walkPayload(UpdRollbackWrapper& wrapper, const std::string& srcName, const s
             if (name == "." || name == "..") continue;
             if (std::find(walking.begin(), walking.end(), FolderId{st.st_dev, st.st_ino}) != walking.end()) {
                 KAVER_LOG("Symbolic link loop at " + path + payload);
+                failure::record(path + " leads back into a folder of the payload (a symbolic link loop)");
                 return UPD_PAYLOADERROR;
             }
             wrapper.addToList(list, "", dest, dirmake);
@@ -106,7 +117,10 @@ int UpdRollbackWrapper::createFileList(std::vector<std::string> vecSrcName, std:
     const std::string previous = folder + fileSeparator + N_1Dir;
 
     bool sameVersion = false;
-    if (!AttachAndCompare(sameVersion)) return UPD_PAYLOADERROR;
+    if (!AttachAndCompare(sameVersion)) {
+        failure::prefix("reading the component's folders in KAV022");
+        return UPD_PAYLOADERROR;
+    }
     if (!isFreshInstall && !sameVersion) {
         KAVER_LOG("Creating CompID DIR and moving content from current to preivous");
         addToList(vecList, strSrcDir + fileSeparator + id, folder, dirmake);
@@ -153,6 +167,7 @@ int UpdRollbackWrapper::addPackageXMLToList(std::string srcDir, std::string dest
     const std::string path = srcDir + fileSeparator + pkgFile;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
+        failure::record("the package's descriptor " + path + ": " + std::strerror(errno));
         KAVER_LOG(statError + path);
         return UPD_PKGERROR;
     }

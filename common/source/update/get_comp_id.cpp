@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "core/FailureReason.h"
 #include "secureKaver.h"
 
 namespace {
@@ -32,18 +33,21 @@ bool secureKaver::get_comp_id(std::string& compId) {
     xmlDocPtr doc = xmlReadFile(kPackageXml, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc == nullptr) {
         KAVER_LOG("Could not open package.xml");
+        failure::record("package.xml in the working directory is missing or not well-formed XML");
         errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
         return false;
     }
     xmlNode* root = xmlDocGetRootElement(doc);
     if (root == nullptr) {
         KAVER_LOG("Could not get root node");
+        failure::record("package.xml in the working directory has no root element");
         xmlFreeDoc(doc);
         errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
         return false;
     }
     if (!named(root, "SoftwareComponent")) {
         KAVER_LOG("Root node is not SoftwareComponent");
+        failure::record("package.xml is not a package descriptor (its root is not SoftwareComponent)");
         xmlFreeDoc(doc);
         errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
         return false;
@@ -64,6 +68,7 @@ bool secureKaver::get_comp_id(std::string& compId) {
     xmlFreeDoc(doc);
     if (ids.empty()) {
         KAVER_LOG("Did not find SupportedDevices or Device or componentID");
+        failure::record("package.xml names no component (no SupportedDevices/Device with a componentID)");
         errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
         return false;
     }
@@ -78,6 +83,7 @@ bool secureKaver::get_comp_id(std::string& compId) {
     }
     if (!usableAsFolderName(lowest)) {
         KAVER_LOG("Component ID is not usable as a folder name: " + lowest);
+        failure::record("package.xml's component id '" + lowest + "' cannot name a folder");
         errorInfo.lastErr = ZEMT_PACKAGEXMLERROR;
         return false;
     }
