@@ -77,7 +77,7 @@ expect_depends() {
 }
 expect_depends libzemt0 "libc6 libgcc-s1 libssl3 libstdc++6 libxml2"
 expect_depends libzemt-dev "libzemt0"
-expect_depends zemt "libzemt0 mtools dosfstools unzip libc6 libgcc-s1 libstdc++6 libxml2"
+expect_depends zemt "libzemt0 mtools dosfstools unzip libc6 libgcc-s1 libssl3 libstdc++6 libxml2"
 
 # ---- what they hold works ----------------------------------------------------------------
 pc="$root_dir$lib/pkgconfig"
