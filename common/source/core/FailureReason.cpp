@@ -4,15 +4,28 @@
 
 #include <sys/wait.h>
 
+#include <cstring>
+
 #include "internal/hexDump.h"
 #include "zemt_error.h"
 
 namespace {
-// Process-wide, like the library's other state; made on first use so that
-// a static destructor elsewhere may still record.
-std::string& reason() {
-    static std::string* text = new std::string();
-    return *text;
+// Process-wide, like the library's other state, and held in a fixed buffer:
+// it has no destructor that a static destructor elsewhere could outlive,
+// and a program that unloads the library leaves no heap block behind.
+char g_reason[4096];
+
+// A text too long for the buffer loses its middle: the context is in front
+// and the cause (an error text, an exit status) at the end.
+void store(const std::string& text) {
+    const std::size_t room = sizeof g_reason - 1;
+    std::string kept = text;
+    if (kept.size() > room) {
+        const std::size_t head = (room - 3) / 2;
+        kept = text.substr(0, head) + "..." + text.substr(text.size() - (room - 3 - head));
+    }
+    std::memcpy(g_reason, kept.data(), kept.size());
+    g_reason[kept.size()] = '\0';
 }
 
 // One line of text whatever names it holds: a NUL would end the text early
@@ -22,18 +35,17 @@ std::string oneLine(const std::string& text) { return escapedText(text, true); }
 
 namespace failure {
 
-void clear() { reason().clear(); }
+void clear() { g_reason[0] = '\0'; }
 
-void record(const std::string& why) { reason() = oneLine(why); }
+void record(const std::string& why) { store(oneLine(why)); }
 
 void prefix(const std::string& context) {
-    std::string& text = reason();
-    text = text.empty() ? oneLine(context) : oneLine(context) + ": " + text;
+    store(g_reason[0] == '\0' ? oneLine(context) : oneLine(context) + ": " + g_reason);
 }
 
-const std::string& text() { return reason(); }
+std::string text() { return g_reason; }
 
-Keep::~Keep() { reason() = saved_; }
+Keep::~Keep() { store(saved_); }
 
 std::string commandStatus(int status) {
     if (status == -1) return "could not be run";
@@ -44,4 +56,4 @@ std::string commandStatus(int status) {
 
 }  // namespace failure
 
-const char* zemtLastFailureReason(void) { return failure::text().c_str(); }
+const char* zemtLastFailureReason(void) { return g_reason; }

@@ -19,7 +19,8 @@ void record(const std::string& why);
 // Puts "context: " in front of the reason (the context alone when there
 // is none yet).
 void prefix(const std::string& context);
-const std::string& text();
+// The reason; one longer than 4,095 bytes keeps its start and its end.
+std::string text();
 
 // A system() status in words: "exited 1", "was killed by signal 9", "could
 // not be run".
